@@ -1,0 +1,45 @@
+// The library's process-wide state: the platform it acts on, the last error,
+// the transport with its device path and lock, the kind of the last setting
+// command and the text language. One instance per process (per test platform).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "platform/platform.h"
+#include "settingtool/HX352SettingTool.h"
+#include "settingtool/texts.h"
+#include "settingtool/transport.h"
+
+namespace hx::settingtool {
+
+// Which acknowledgement GetSettingResult waits for.
+enum class SettingKind : std::int32_t {
+    None = 0,
+    PrintSetting = 1,
+    UserDefSetting = 2,
+    RestoreFactory = 3,
+    Location = 4,
+    DumpMode = 5,
+    Firmware = 6,
+    PaperLearn = 7,
+};
+
+class Session {
+public:
+    explicit Session(platform::Platform& platform) : platform(platform), transport(platform, errors) {}
+    Session(const Session&) = delete;
+    Session& operator=(const Session&) = delete;
+
+    // The instance the exports use, built on the process platform; a test that
+    // installs its own platform gets a fresh one.
+    static Session& process();
+
+    platform::Platform& platform;
+    ErrorState errors;
+    Transport transport;
+    SettingKind settingKind = SettingKind::None;
+    std::optional<Language> language;  // read on first lookup, kept for the process
+};
+
+}  // namespace hx::settingtool
