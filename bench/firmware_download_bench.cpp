@@ -9,6 +9,7 @@
 
 #include "platform/sim/machine.h"
 #include "settingtool/HX352SettingTool.h"
+#include "settingtool/session.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ bool resetPeak() {
 int main() {
     constexpr std::size_t kImageBytes = 64u << 20;
     hx::sim::Machine machine;
-    hx::platform::ScopedPlatformForTesting use(machine.platform());
+    hx::settingtool::ScopedSessionForTesting use(machine.platform());
     machine.printer().keepPayloads = false;
     {
         std::ofstream image(machine.driveC() / "firmware.bin", std::ios::binary);

@@ -4,16 +4,20 @@
 #include "settingtool/session.h"
 
 namespace hx::settingtool {
+namespace {
+std::unique_ptr<Session> g_session;
+unsigned g_generation = 0;
+}  // namespace
 
 Session& Session::process() {
-    static std::unique_ptr<Session> session;
-    static unsigned generation = 0;
-    if (!session || generation != platform::processPlatformGeneration()) {
-        session.reset();
-        generation = platform::processPlatformGeneration();
-        session = std::make_unique<Session>(platform::processPlatform());
+    if (!g_session || g_generation != platform::processPlatformGeneration()) {
+        g_session.reset();
+        g_generation = platform::processPlatformGeneration();
+        g_session = std::make_unique<Session>(platform::processPlatform());
     }
-    return *session;
+    return *g_session;
 }
+
+void Session::discardProcess() { g_session.reset(); }
 
 }  // namespace hx::settingtool

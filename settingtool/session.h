@@ -34,12 +34,28 @@ public:
     // The instance the exports use, built on the process platform; a test that
     // installs its own platform gets a fresh one.
     static Session& process();
+    // Drops the process instance, releasing what it holds (the transfer lock)
+    // through the platform it was built on.
+    static void discardProcess();
 
     platform::Platform& platform;
     ErrorState errors;
     Transport transport;
     SettingKind settingKind = SettingKind::None;
     std::optional<Language> language;  // read on first lookup, kept for the process
+};
+
+// Runs the exports on `platform` with a fresh session, and drops that session
+// while the platform still lives.
+class ScopedSessionForTesting {
+public:
+    explicit ScopedSessionForTesting(platform::Platform& platform) : platform_(platform) { Session::discardProcess(); }
+    ~ScopedSessionForTesting() { Session::discardProcess(); }
+    ScopedSessionForTesting(const ScopedSessionForTesting&) = delete;
+    ScopedSessionForTesting& operator=(const ScopedSessionForTesting&) = delete;
+
+private:
+    platform::ScopedPlatformForTesting platform_;
 };
 
 }  // namespace hx::settingtool

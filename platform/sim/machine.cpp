@@ -174,6 +174,7 @@ std::uint16_t SimSystemInfo::getSystemDefaultLangId() { return m_.facts.defaultL
 
 std::span<const std::uint8_t> SimResources::findModuleResource(const char16_t* moduleName, const char16_t* type,
                                                                std::uint16_t id) {
+    if (m_.moduleResourcesHidden) return {};
     return platform::findRegisteredModuleResource(moduleName, type, id);
 }
 
@@ -391,6 +392,8 @@ void Machine::failGetClassDevs(std::uint32_t error, int times) { impl_->classDev
 void Machine::failInterfaceDetail(std::uint32_t error, int times) { impl_->interfaceDetailFault.set(error, times); }
 void Machine::failDriverDirectory(std::uint32_t error, int times) { impl_->driverDirectoryFault.set(error, times); }
 void Machine::failAllocations(int times) { impl_->allocationFault.set(platform::win::kErrorNotEnoughMemory, times); }
+
+void Machine::hideModuleResources(bool hidden) { impl_->moduleResourcesHidden = hidden; }
 
 OpenResources Machine::openResources() const {
     OpenResources open;

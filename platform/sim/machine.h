@@ -89,6 +89,9 @@ public:
     void failDriverDirectory(std::uint32_t error, int times = -1);
     void failAllocations(int times = -1);
 
+    // Modules seem built without their resources (as a damaged file would be).
+    void hideModuleResources(bool hidden);
+
     // Resource accounting: everything handed out and not yet given back.
     OpenResources openResources() const;
 

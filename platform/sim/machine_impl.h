@@ -160,8 +160,12 @@ private:
 
 class SimResources final : public platform::Resources {
 public:
+    explicit SimResources(Machine::Impl& machine) : m_(machine) {}
     std::span<const std::uint8_t> findModuleResource(const char16_t* moduleName, const char16_t* type,
                                                      std::uint16_t id) override;
+
+private:
+    Machine::Impl& m_;
 };
 
 class SimSpooler final : public platform::Spooler {
@@ -255,6 +259,7 @@ struct Machine::Impl {
 
     std::vector<UsbInterface> usb;
     std::vector<LockAttempt> lockAttempts;
+    bool moduleResourcesHidden = false;
     std::map<std::filesystem::path, int> heldElsewhere;
 
     detail::Fault deviceOpenFault;
@@ -275,7 +280,7 @@ struct Machine::Impl {
     detail::SimFiles files{*this};
     detail::SimLastError lastErrorService{*this};
     detail::SimMemory memory{*this};
-    detail::SimResources resources;
+    detail::SimResources resources{*this};
     detail::SimSpooler spooler{*this};
     detail::SimSystemInfo systemInfo{*this};
     detail::SimUsbDevices usbDevices{*this};

@@ -18,8 +18,10 @@ constexpr std::size_t kReplyCapacity = 64;
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes frame(std::uint8_t group, std::initializer_list<std::uint8_t> data) {
-    Bytes out{0x1F, 0x1B, 0x1A, group, static_cast<std::uint8_t>(data.size())};
-    out.insert(out.end(), data);
+    Bytes out(kFrameHeader + data.size());
+    const std::uint8_t header[] = {0x1F, 0x1B, 0x1A, group, static_cast<std::uint8_t>(data.size())};
+    std::copy(std::begin(header), std::end(header), out.begin());
+    std::copy(data.begin(), data.end(), out.begin() + kFrameHeader);
     return out;
 }
 
@@ -33,9 +35,10 @@ Bytes numberReply(std::uint8_t group, std::uint8_t sub, std::int32_t value) {
 // 1F 1B 1A 04 N sub text 00, cut so that the whole reply fits 64 bytes.
 Bytes textReply(std::uint8_t sub, const std::string& text) {
     std::size_t length = std::min(text.size(), kReplyCapacity - kFrameHeader - 2);
-    Bytes out{0x1F, 0x1B, 0x1A, 0x04, static_cast<std::uint8_t>(length + 2), sub};
-    out.insert(out.end(), text.begin(), text.begin() + static_cast<std::ptrdiff_t>(length));
-    out.push_back(0x00);
+    Bytes out(kFrameHeader + 1 + length + 1, 0x00);  // the text's terminator stays 0
+    const std::uint8_t header[] = {0x1F, 0x1B, 0x1A, 0x04, static_cast<std::uint8_t>(length + 2), sub};
+    std::copy(std::begin(header), std::end(header), out.begin());
+    std::copy_n(text.begin(), length, out.begin() + kFrameHeader + 1);
     return out;
 }
 

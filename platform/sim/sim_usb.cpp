@@ -32,6 +32,8 @@ platform::Handle SimUsbDevices::getClassDevs(const platform::Guid* classGuid, co
         for (const auto& device : m_.usb) set.paths.push_back(device.path);
     }
     m_.log("SetupDiGetClassDevsW");
+    // Device setup reports success as NO_ERROR rather than leaving an older error in place.
+    m_.lastError = 0;
     return m_.addObject(std::move(set));
 }
 

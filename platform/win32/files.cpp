@@ -20,8 +20,8 @@ OVERLAPPED* native(Overlapped* overlapped) { return reinterpret_cast<OVERLAPPED*
 
 class Win32Files final : public Files {
 public:
-    Handle createFile(const char16_t* path, std::uint32_t access, std::uint32_t shareMode,
-                      std::uint32_t disposition, std::uint32_t flagsAndAttributes) override {
+    Handle createFile(const char16_t* path, std::uint32_t access, std::uint32_t shareMode, std::uint32_t disposition,
+                      std::uint32_t flagsAndAttributes) override {
         return ::CreateFileW(wide(path), access, shareMode, nullptr, disposition, flagsAndAttributes, nullptr);
     }
 

@@ -1,5 +1,6 @@
 // UsbDevices over the device-setup enumeration of device interfaces.
 #include <windows.h>
+// After <windows.h>, on which it builds.
 #include <setupapi.h>
 
 #include <cstddef>
@@ -22,8 +23,7 @@ static_assert(offsetof(DeviceInterfaceData, reserved) == offsetof(SP_DEVICE_INTE
 // The size field of the detail record must hold exactly what Windows expects.
 static_assert(kDeviceInterfaceDetailFixedSize == sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
 static_assert(offsetof(DeviceInterfaceDetail, cbSize) == offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, cbSize));
-static_assert(offsetof(DeviceInterfaceDetail, devicePath) ==
-              offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
+static_assert(offsetof(DeviceInterfaceDetail, devicePath) == offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath));
 
 const GUID* native(const Guid* guid) { return reinterpret_cast<const GUID*>(guid); }
 

@@ -38,7 +38,8 @@ INSTANTIATE_TEST_SUITE_P(LangIds, Languages,
                          ::testing::Values(LanguageCase{0x0804, u"缺纸", u"向USB打印机读取失败"},
                                            LanguageCase{0x0409, u"Lack of paper", u"Read from usb fail"},
                                            LanguageCase{0x0404, u"Lack of paper", u"Read from usb fail"},
-                                           LanguageCase{0x1004, u"Lack of paper", u"Read from usb fail"}));
+                                           LanguageCase{0x1004, u"Lack of paper", u"Read from usb fail"}),
+                         [](const auto& info) { return "LangId" + std::to_string(info.param.langId); });
 
 TEST_F(SettingToolTest, TheLanguageIsReadOnceForTheProcess) {
     Buffer text;

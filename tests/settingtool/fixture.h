@@ -51,7 +51,7 @@ protected:
     void noReply() { printer().scriptReply({{}, 0, true}); }
 
     sim::Machine machine;
-    platform::ScopedPlatformForTesting scope{machine.platform()};
+    settingtool::ScopedSessionForTesting scope{machine.platform()};
 };
 
 inline std::u16string u16(const std::uint16_t* text) { return reinterpret_cast<const char16_t*>(text); }

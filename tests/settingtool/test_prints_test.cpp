@@ -161,6 +161,15 @@ TEST_F(SettingToolTest, ASelfTestJobThatCannotBeWrittenLeavesTheCommandAlone) {
     EXPECT_EQ(wire()[2].length, 1000u);
 }
 
+TEST_F(SettingToolTest, WithoutTheStoredJobTheSelfTestSendsNothingAndStoresNoCode) {
+    machine.hideModuleResources(true);
+    noReply();
+    ASSERT_EQ(USBCheckConnection(), 0);  // leaves 53 behind
+    EXPECT_EQ(HXSelfTestPrint(), 0);
+    EXPECT_EQ(BaseGetHXError(), HX_ERR_READ_USB_FAIL);
+    EXPECT_EQ(wire().size(), 2u);  // the connection check and the status query
+}
+
 TEST_F(SettingToolTest, BadPointCheckReadsTheCount) {
     reply(queryReply(2, {3}, 3, 3));
     int32_t count = -1;

@@ -172,7 +172,7 @@ TEST_F(SettingToolTest, TheLockFollowsTheMachinesWordSize) {
                           {9, 0, true, true}, {9, 0, false, false}, {5, 5, true, false}};
     for (const auto& c : cases) {
         Machine m;
-        platform::ScopedPlatformForTesting use(m.platform());
+        settingtool::ScopedSessionForTesting use(m.platform());
         m.system().nativeArchitecture = c.native;
         m.system().processArchitecture = c.process;
         m.system().hasNativeSystemInfo = c.hasNative;

@@ -64,8 +64,8 @@ void checkMemory(Checks& checks, Memory& memory) {
         std::memset(block, 0xA5, kSize);
         memory.release(block);
     }
-    checks.expect(memory.allocate(~std::size_t{0} / 2, false) == nullptr, "Memory::allocate of an impossible size gives null",
-                  "a block");
+    checks.expect(memory.allocate(~std::size_t{0} / 2, false) == nullptr,
+                  "Memory::allocate of an impossible size gives null", "a block");
     memory.release(nullptr);
 }
 
@@ -90,8 +90,7 @@ void checkClock(Checks& checks, Clock& clock) {
                   number(waited) + " ms");
     ::SetEvent(event.get());
     const std::uint32_t signalled = clock.waitForSingleObject(event.get(), 100);
-    checks.expect(signalled == win::kWaitObject0, "Clock::waitForSingleObject on a signalled event",
-                  number(signalled));
+    checks.expect(signalled == win::kWaitObject0, "Clock::waitForSingleObject on a signalled event", number(signalled));
 }
 
 void checkCodePages(Checks& checks, CodePages& codePages, const Expectations& expected) {
@@ -108,8 +107,8 @@ void checkCodePages(Checks& checks, CodePages& codePages, const Expectations& ex
     const char16_t* lackPaper = u"\u7f3a\u7eb8";
     const std::string ansi = expected.chineseSystem ? std::string("\xC8\xB1\xD6\xBD") : std::string("??");
     std::array<char, 16> narrow{};
-    const int bytes = codePages.wideCharToMultiByte(win::kCpAcp, 0, lackPaper, -1, narrow.data(),
-                                                    static_cast<int>(narrow.size()));
+    const int bytes =
+        codePages.wideCharToMultiByte(win::kCpAcp, 0, lackPaper, -1, narrow.data(), static_cast<int>(narrow.size()));
     checks.expect(bytes == static_cast<int>(ansi.size()) + 1 && ansi == narrow.data(),
                   "CodePages::wideCharToMultiByte to the ANSI code page", number(bytes) + " bytes");
     const int utf8Bytes = codePages.wideCharToMultiByte(win::kCpUtf8, 0, lackPaper, -1, nullptr, 0);
@@ -120,16 +119,15 @@ void checkCodePages(Checks& checks, CodePages& codePages, const Expectations& ex
 // device: pending, abandoned after a wait, then a read that data completes.
 void checkOverlappedRead(Checks& checks, Files& files, Clock& clock, LastError& lastError) {
     const std::u16string pipeName = u"\\\\.\\pipe\\hx352-wine-tests-read";
-    OwnedHandle server(::CreateNamedPipeW(reinterpret_cast<const wchar_t*>(pipeName.c_str()),
-                                          PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
-                                          64, 64, 0, nullptr));
+    OwnedHandle server(::CreateNamedPipeW(reinterpret_cast<const wchar_t*>(pipeName.c_str()), PIPE_ACCESS_DUPLEX,
+                                          PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 64, 64, 0,
+                                          nullptr));
     checks.expect(server.valid(), "set-up: a named pipe", number(::GetLastError()));
     if (!server.valid()) return;
 
-    const Handle client = files.createFile(pipeName.c_str(), win::kGenericRead | win::kGenericWrite, 0,
-                                           win::kOpenExisting,
-                                           win::kFileFlagOverlapped | win::kFileFlagSequentialScan |
-                                               win::kFileAttributeNormal);
+    const Handle client =
+        files.createFile(pipeName.c_str(), win::kGenericRead | win::kGenericWrite, 0, win::kOpenExisting,
+                         win::kFileFlagOverlapped | win::kFileFlagSequentialScan | win::kFileAttributeNormal);
     checks.expect(client != kInvalidHandle, "Files::createFile opens a device for overlapped use",
                   number(lastError.getLastError()));
     if (client == kInvalidHandle) return;
@@ -174,20 +172,20 @@ void checkFiles(Checks& checks, Files& files, Clock& clock, LastError& lastError
     const std::u16string path = tempPath(u"hx352-wine-files.bin");
     ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.c_str()));
 
-    const Handle missing = files.createFile(path.c_str(), win::kGenericRead, 0, win::kOpenExisting,
-                                            win::kFileAttributeNormal);
+    const Handle missing =
+        files.createFile(path.c_str(), win::kGenericRead, 0, win::kOpenExisting, win::kFileAttributeNormal);
     const std::uint32_t missingError = lastError.getLastError();
     checks.expect(missing == kInvalidHandle && missingError == win::kErrorFileNotFound,
                   "Files::createFile of a missing file with kOpenExisting", number(missingError));
     if (missing != kInvalidHandle) files.closeHandle(missing);
 
-    const Handle file = files.createFile(path.c_str(), win::kGenericRead | win::kGenericWrite, 0,
-                                         win::kCreateAlways, win::kFileAttributeNormal);
+    const Handle file = files.createFile(path.c_str(), win::kGenericRead | win::kGenericWrite, 0, win::kCreateAlways,
+                                         win::kFileAttributeNormal);
     checks.expect(file != kInvalidHandle, "Files::createFile creates a file", number(lastError.getLastError()));
     if (file == kInvalidHandle) return;
 
-    const Handle second = files.createFile(path.c_str(), win::kGenericRead | win::kGenericWrite, 0,
-                                           win::kOpenExisting, win::kFileAttributeNormal);
+    const Handle second = files.createFile(path.c_str(), win::kGenericRead | win::kGenericWrite, 0, win::kOpenExisting,
+                                           win::kFileAttributeNormal);
     const std::uint32_t sharingError = lastError.getLastError();
     checks.expect(second == kInvalidHandle && sharingError == win::kErrorSharingViolation,
                   "a second exclusive open is a sharing violation", number(sharingError));
@@ -201,17 +199,17 @@ void checkFiles(Checks& checks, Files& files, Clock& clock, LastError& lastError
     checks.expect(files.getFileSize(file, &size) && size == 3, "Files::getFileSize", number(size));
     checks.expect(files.closeHandle(file), "Files::closeHandle of a file", number(lastError.getLastError()));
 
-    const Handle reader = files.createFile(path.c_str(), win::kGenericRead, win::kFileShareRead,
-                                           win::kOpenExisting, win::kFileAttributeNormal);
+    const Handle reader = files.createFile(path.c_str(), win::kGenericRead, win::kFileShareRead, win::kOpenExisting,
+                                           win::kFileAttributeNormal);
     std::array<std::uint8_t, 8> back{};
     std::uint32_t read = 0;
     checks.expect(reader != kInvalidHandle && files.readFile(reader, back.data(), back.size(), &read, nullptr) &&
                       read == 3 && std::memcmp(back.data(), bytes, 3) == 0,
                   "Files::readFile without overlapped reads the file", number(read) + " bytes");
     read = 99;
-    checks.expect(reader != kInvalidHandle && files.readFile(reader, back.data(), back.size(), &read, nullptr) &&
-                      read == 0,
-                  "Files::readFile at the end reads 0 bytes", number(read));
+    checks.expect(
+        reader != kInvalidHandle && files.readFile(reader, back.data(), back.size(), &read, nullptr) && read == 0,
+        "Files::readFile at the end reads 0 bytes", number(read));
     if (reader != kInvalidHandle) files.closeHandle(reader);
     ::DeleteFileW(reinterpret_cast<const wchar_t*>(path.c_str()));
 
@@ -226,9 +224,8 @@ void checkSpooler(Checks& checks, Spooler& spooler, LastError& lastError) {
                   "Spooler::getPrinterDriverDirectory size query", number(sizeError) + ", " + number(needed));
     if (needed == 0 || needed > 4096) return;
     std::array<char16_t, 2048> directory{};
-    const bool filled = spooler.getPrinterDriverDirectory(nullptr, u"Windows x64", 1,
-                                                          reinterpret_cast<std::uint8_t*>(directory.data()), needed,
-                                                          &needed);
+    const bool filled = spooler.getPrinterDriverDirectory(
+        nullptr, u"Windows x64", 1, reinterpret_cast<std::uint8_t*>(directory.data()), needed, &needed);
     std::u16string text(terminated(directory.data(), directory.size()));
     for (char16_t& unit : text) {
         if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');

@@ -22,28 +22,28 @@ namespace {
 constexpr const wchar_t* kLibraryName = L"HX-352SettingToolDll.dll";
 
 // Every export of the library, by the name its callers resolve.
-#define HX_SETTING_TOOL_EXPORTS(X) \
-    X(USBCheckConnection)          \
-    X(HXGetPrinterType)            \
-    X(HXGetPrinterSerialNum)       \
-    X(HXGetPrinterFirmwareVer)     \
-    X(HXGetPrinterIsOK)            \
-    X(HXGetPrinterPrintedLen)      \
-    X(HXGetPrinterInfo)            \
-    X(HXSetPrintSetting)           \
-    X(HXSetUserDefSetting)         \
-    X(HXRestoreFactorySettings)    \
-    X(HXSetLocationSetting)        \
-    X(HXSetDumpMode)               \
-    X(HXLabelLackPaperLearn)       \
+#define HX_SETTING_TOOL_EXPORTS(X)   \
+    X(USBCheckConnection)            \
+    X(HXGetPrinterType)              \
+    X(HXGetPrinterSerialNum)         \
+    X(HXGetPrinterFirmwareVer)       \
+    X(HXGetPrinterIsOK)              \
+    X(HXGetPrinterPrintedLen)        \
+    X(HXGetPrinterInfo)              \
+    X(HXSetPrintSetting)             \
+    X(HXSetUserDefSetting)           \
+    X(HXRestoreFactorySettings)      \
+    X(HXSetLocationSetting)          \
+    X(HXSetDumpMode)                 \
+    X(HXLabelLackPaperLearn)         \
     X(HXGetPrinterPrintSettingParam) \
-    X(GetSettingResult)            \
-    X(HXSelfTestPrint)             \
-    X(HXTextTestPrint)             \
-    X(HXBadPointCheck)             \
-    X(BaseDownloadFirmware)        \
-    X(BaseGetHXError)              \
-    X(BaseGetHXErrorString)        \
+    X(GetSettingResult)              \
+    X(HXSelfTestPrint)               \
+    X(HXTextTestPrint)               \
+    X(HXBadPointCheck)               \
+    X(BaseDownloadFirmware)          \
+    X(BaseGetHXError)                \
+    X(BaseGetHXErrorString)          \
     X(BaseGetPOText)
 
 struct SettingTool {
@@ -85,13 +85,13 @@ std::u16string tempPath(const char16_t* name) {
 const wchar_t* wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 bool writeWholeFile(const std::u16string& path, const std::vector<std::uint8_t>& bytes) {
-    const HANDLE file = ::CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                      nullptr);
+    const HANDLE file =
+        ::CreateFileW(wide(path), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
-    const bool ok = bytes.empty() ||
-                    (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                     written == bytes.size());
+    const bool ok =
+        bytes.empty() || (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                          written == bytes.size());
     ::CloseHandle(file);
     return ok;
 }
@@ -165,14 +165,12 @@ void checkCallsWithoutPrinter(Checks& checks, const SettingTool& t, const Firmwa
         {"HXGetPrinterSerialNum(null)", [&] { return t.HXGetPrinterSerialNum(nullptr); }, 0, HX_ERR_INVALID_PARAM},
         {"HXGetPrinterSerialNum(buffer)", [&] { return t.HXGetPrinterSerialNum(a.text); }, 0,
          HX_ERR_NOT_FINE_USB_PRINTER},
-        {"HXGetPrinterFirmwareVer(null)", [&] { return t.HXGetPrinterFirmwareVer(nullptr); }, 0,
-         HX_ERR_INVALID_PARAM},
+        {"HXGetPrinterFirmwareVer(null)", [&] { return t.HXGetPrinterFirmwareVer(nullptr); }, 0, HX_ERR_INVALID_PARAM},
         {"HXGetPrinterFirmwareVer(buffer)", [&] { return t.HXGetPrinterFirmwareVer(a.text); }, 0,
          HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXGetPrinterIsOK(null)", [&] { return t.HXGetPrinterIsOK(nullptr); }, 0, HX_ERR_INVALID_PARAM},
         {"HXGetPrinterIsOK(value)", [&] { return t.HXGetPrinterIsOK(&a.number); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
-        {"HXGetPrinterPrintedLen(null)", [&] { return t.HXGetPrinterPrintedLen(nullptr); }, 0,
-         HX_ERR_INVALID_PARAM},
+        {"HXGetPrinterPrintedLen(null)", [&] { return t.HXGetPrinterPrintedLen(nullptr); }, 0, HX_ERR_INVALID_PARAM},
         {"HXGetPrinterPrintedLen(value)", [&] { return t.HXGetPrinterPrintedLen(&a.number); }, 0,
          HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXGetPrinterInfo(null)", [&] { return t.HXGetPrinterInfo(nullptr); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
@@ -181,18 +179,16 @@ void checkCallsWithoutPrinter(Checks& checks, const SettingTool& t, const Firmwa
         {"HXSetPrintSetting(record)", [&] { return t.HXSetPrintSetting(&a.printSetting); }, 0,
          HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXSetUserDefSetting(null)", [&] { return t.HXSetUserDefSetting(nullptr); }, 0, HX_ERR_INVALID_PARAM},
-        {"HXSetUserDefSetting(value)", [&] { return t.HXSetUserDefSetting(&a.value); }, 0,
-         HX_ERR_NOT_FINE_USB_PRINTER},
+        {"HXSetUserDefSetting(value)", [&] { return t.HXSetUserDefSetting(&a.value); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXRestoreFactorySettings()", [&] { return t.HXRestoreFactorySettings(); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXSetDumpMode(1)", [&] { return t.HXSetDumpMode(1); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXSetLocationSetting(value)", [&] { return t.HXSetLocationSetting(&a.value); }, 0,
          HX_ERR_NOT_FINE_USB_PRINTER},
-        {"HXSetLocationSetting(null)", [&] { return t.HXSetLocationSetting(nullptr); }, 0,
-         HX_ERR_NOT_FINE_USB_PRINTER},
+        {"HXSetLocationSetting(null)", [&] { return t.HXSetLocationSetting(nullptr); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXGetPrinterPrintSettingParam(null)", [&] { return t.HXGetPrinterPrintSettingParam(nullptr); }, 0,
          HX_ERR_INVALID_PARAM},
-        {"HXGetPrinterPrintSettingParam(record)", [&] { return t.HXGetPrinterPrintSettingParam(&a.printSetting); },
-         0, HX_ERR_NOT_FINE_USB_PRINTER},
+        {"HXGetPrinterPrintSettingParam(record)", [&] { return t.HXGetPrinterPrintSettingParam(&a.printSetting); }, 0,
+         HX_ERR_NOT_FINE_USB_PRINTER},
         {"GetSettingResult()", [&] { return t.GetSettingResult(); }, 0, HX_ERR_READ_USB_BEYOND_MAX_TIME},
         {"HXSelfTestPrint()", [&] { return t.HXSelfTestPrint(); }, 0, HX_ERR_NOT_FINE_USB_PRINTER},
         {"HXTextTestPrint(60 x 40, AB)", [&] { return t.HXTextTestPrint(a.textTestParam()); }, 0,
@@ -235,9 +231,9 @@ void checkCallsWithoutPrinter(Checks& checks, const SettingTool& t, const Firmwa
 void checkTransferLock(Checks& checks, const SettingTool& t) {
     std::array<wchar_t, MAX_PATH + 1> directory{};
     DWORD needed = 0;
-    const bool haveDirectory = ::GetPrinterDriverDirectoryW(nullptr, const_cast<wchar_t*>(L"Windows x64"), 1,
-                                                            reinterpret_cast<BYTE*>(directory.data()),
-                                                            sizeof directory, &needed);
+    const bool haveDirectory =
+        ::GetPrinterDriverDirectoryW(nullptr, const_cast<wchar_t*>(L"Windows x64"), 1,
+                                     reinterpret_cast<BYTE*>(directory.data()), sizeof directory, &needed);
     checks.expect(haveDirectory, "set-up: the printer-driver directory", number(::GetLastError()));
     if (!haveDirectory) return;
     const std::wstring lockPath = std::wstring(directory.data()) + L"\\hx352-usb-lock.txt";
@@ -317,7 +313,8 @@ constexpr KeyText kKeyTexts[] = {
     {"PO_GSTR_SET", u"Set", nullptr},
     {"PO_GSTR_MAIN_DLG_CAPTION", u"HX-352SettingTool", nullptr},
     {"PO_HX_ERR_SUCCESS", u"Success", u"成功"},
-    {"PO_HX_ERR_PRINT_STATUS_IS_NOT_READY", u"Operation failed,Printer is not ready", u"操作失败，打印机未处于就绪状态"},
+    {"PO_HX_ERR_PRINT_STATUS_IS_NOT_READY", u"Operation failed,Printer is not ready",
+     u"操作失败，打印机未处于就绪状态"},
     {"PO_HX_PRINT_STATUS_READY", u"Ready", u"打印机准备就绪"},
     {"PO_HX_PRINT_STATUS_RAM_TEST_FAIL", u"ARM test fail", u"RAM测试不通过"},
     {"PO_HX_PRINT_STATUS_OVER_HEART", u"Over heart", u"打印头过热"},
@@ -343,8 +340,13 @@ constexpr KeyText kKeyTexts[] = {
 };
 
 // Keys no row holds: another letter case, a prefix of a key, a key run on.
-constexpr const char* kUnknownKeys[] = {"PO_GSTR_set", "po_gstr_set", "PO_GSTR_SE", "PO_GSTR_SETTING",
-                                        "PO_GSTR_SET ", "PO_HX_PRINT_STATUS_LACK_PAPER_", ""};
+constexpr const char* kUnknownKeys[] = {"PO_GSTR_set",
+                                        "po_gstr_set",
+                                        "PO_GSTR_SE",
+                                        "PO_GSTR_SETTING",
+                                        "PO_GSTR_SET ",
+                                        "PO_HX_PRINT_STATUS_LACK_PAPER_",
+                                        ""};
 
 constexpr std::uint16_t kUntouched = 0xA5A5;
 constexpr std::size_t kBufferUnits = 64;
@@ -438,7 +440,8 @@ void checkSelfTestResource(Checks& checks, HMODULE library, const std::string& g
     checks.expect(blankTop, "bitmap rows 0 to 11 are blank", "drawn dots");
     bool solidBar = true;
     for (std::size_t row = 12; row <= 73; ++row) {
-        for (std::size_t column = 10; column < 90; ++column) solidBar = solidBar && bitmap[row * kRowBytes + column] == 0;
+        for (std::size_t column = 10; column < 90; ++column)
+            solidBar = solidBar && bitmap[row * kRowBytes + column] == 0;
     }
     checks.expect(solidBar, "bitmap rows 12 to 73 hold a solid bar", "background dots");
 
