@@ -29,9 +29,11 @@ windows:
 	cmake --build --preset windows -j$(JOBS)
 	mkdir -p $(DIST)
 	cp build/windows/settingtool/HX-352SettingToolDll.dll $(DIST)/
+	cp build/windows/Driver/DriverInstall_Src/driverutil/HX-352DriverUtilDll.dll $(DIST)/
 
 bench: linux
 	./build/linux/bench/firmware_download_bench
+	./build/linux/bench/driverutil_bench
 
 clean:
 	rm -rf build dist

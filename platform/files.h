@@ -3,10 +3,24 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
+#include "platform/libraries.h"
 #include "platform/types.h"
 
 namespace hx::platform {
+
+// One directory entry of a search (the parts of WIN32_FIND_DATAW the logic reads).
+struct FindData {
+    std::uint32_t attributes;
+    std::uint64_t size;
+    char16_t fileName[260];
+};
+
+namespace win {
+inline constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+inline constexpr std::uint32_t kFileAttributeDirectory = 0x10;
+}  // namespace win
 
 // Layout-compatible with the Windows OVERLAPPED record; zero it before a read.
 struct Overlapped {
@@ -44,6 +58,43 @@ public:
     virtual bool getFileSize(Handle file, std::int64_t* size) = 0;
     // CloseHandle.
     virtual bool closeHandle(Handle object) = 0;
+
+    // CopyFileW: kErrorFileExists when `failIfExists` and the target exists,
+    // kErrorSharingViolation when the target is in use.
+    virtual bool copyFile(const char16_t* source, const char16_t* target, bool failIfExists) = 0;
+    // DeleteFileW.
+    virtual bool deleteFile(const char16_t* path) = 0;
+    // FindFirstFileW: kInvalidHandle (kErrorFileNotFound) when nothing matches;
+    // entries come in the file system's order. Release with findClose.
+    virtual Handle findFirstFile(const char16_t* pattern, FindData* data) = 0;
+    // FindNextFileW: false with kErrorNoMoreFiles after the last entry.
+    virtual bool findNextFile(Handle search, FindData* data) = 0;
+    // FindClose.
+    virtual bool findClose(Handle search) = 0;
+    // GetFileAttributesW: kInvalidFileAttributes when the path does not exist.
+    virtual std::uint32_t getFileAttributes(const char16_t* path) = 0;
+    // GetFullPathNameW: units written without the terminator, or the size needed
+    // (with it) when the buffer is too small; *filePart points at the name.
+    virtual std::uint32_t getFullPathName(const char16_t* path, std::uint32_t size, char16_t* buffer,
+                                          char16_t** filePart) = 0;
+    // PathIsDirectoryW.
+    virtual bool pathIsDirectory(const char16_t* path) = 0;
+    // PathFileExistsW: a file or a directory.
+    virtual bool pathFileExists(const char16_t* path) = 0;
+    // GetSystemDirectoryW: units written without the terminator; 0 on failure.
+    virtual std::uint32_t getSystemDirectory(char16_t* buffer, std::uint32_t size) = 0;
+
+    // The C runtime's _access on an ANSI path: 0 when it exists, -1 otherwise.
+    virtual int accessAnsi(const char* path, int mode) = 0;
+    // The C runtime's fopen on an ANSI path; null on failure. Release with closeStream.
+    virtual std::FILE* openStream(const char* path, const char* mode) = 0;
+    // fclose.
+    virtual int closeStream(std::FILE* stream) = 0;
+
+    // Wow64DisableWow64FsRedirection / Wow64RevertWow64FsRedirection through the
+    // procedures looked up in "Kernel32.dll"; redirection stays off between them.
+    virtual bool callWow64DisableFsRedirection(Procedure disable, void** oldValue) = 0;
+    virtual bool callWow64RevertFsRedirection(Procedure revert, void* oldValue) = 0;
 };
 
 }  // namespace hx::platform

@@ -5,13 +5,21 @@
 
 #include "platform/clock.h"
 #include "platform/code_pages.h"
+#include "platform/device_setup.h"
 #include "platform/files.h"
 #include "platform/last_error.h"
+#include "platform/libraries.h"
 #include "platform/memory.h"
+#include "platform/registry.h"
 #include "platform/resources.h"
+#include "platform/serial_ports.h"
+#include "platform/services.h"
+#include "platform/shell.h"
 #include "platform/spooler.h"
 #include "platform/system_info.h"
+#include "platform/token.h"
 #include "platform/usb_devices.h"
+#include "platform/windows_ui.h"
 
 namespace hx::platform {
 
@@ -25,6 +33,14 @@ struct Platform {
     Spooler& spooler;
     SystemInfo& system;
     UsbDevices& usb;
+    DeviceSetup& deviceSetup;
+    Libraries& libraries;
+    Registry& registry;
+    SerialPorts& serial;
+    Services& services;
+    Shell& shell;
+    Token& token;
+    WindowsUi& ui;
 };
 
 // The platform of this process: the override when a test installed one, else

@@ -36,6 +36,14 @@ inline constexpr std::uint32_t kErrorIoIncomplete = 996;
 inline constexpr std::uint32_t kErrorIoPending = 997;
 inline constexpr std::uint32_t kErrorInvalidFlags = 1004;
 inline constexpr std::uint32_t kErrorFileTooLarge = 223;
+inline constexpr std::uint32_t kErrorModNotFound = 126;
+inline constexpr std::uint32_t kErrorProcNotFound = 127;
+inline constexpr std::uint32_t kErrorAlreadyExists = 183;
+inline constexpr std::uint32_t kErrorFileExists = 80;
+inline constexpr std::uint32_t kErrorCancelled = 1223;
+inline constexpr std::uint32_t kErrorNoSuchPrivilege = 1313;
+inline constexpr std::uint32_t kErrorNoMoreFiles = 18;
+inline constexpr std::uint32_t kErrorInvalidFunction = 1;
 
 inline constexpr std::uint32_t kGenericRead = 0x80000000u;
 inline constexpr std::uint32_t kGenericWrite = 0x40000000u;

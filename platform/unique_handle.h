@@ -68,4 +68,76 @@ struct HeapBlockTraits {
 };
 using UniqueHeapBlock = UniqueHandle<HeapBlockTraits>;
 
+struct RegistryKeyTraits {
+    using Owner = Registry;
+    using Value = Handle;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& registry, Value key) { registry.regCloseKey(key); }
+};
+using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
+
+struct ServiceHandleTraits {
+    using Owner = Services;
+    using Value = Handle;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& services, Value h) { services.closeServiceHandle(h); }
+};
+using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
+
+struct PrinterHandleTraits {
+    using Owner = Spooler;
+    using Value = Handle;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& spooler, Value h) { spooler.closePrinter(h); }
+};
+using UniquePrinter = UniqueHandle<PrinterHandleTraits>;
+
+struct SetupDeviceInfoSetTraits {
+    using Owner = DeviceSetup;
+    using Value = Handle;
+    static Value invalid() { return kInvalidHandle; }
+    static void close(Owner& setup, Value h) { setup.destroyDeviceInfoList(h); }
+};
+using UniqueSetupDeviceInfoSet = UniqueHandle<SetupDeviceInfoSetTraits>;
+
+struct LibraryTraits {
+    using Owner = Libraries;
+    using Value = Handle;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& libraries, Value module) { libraries.freeLibrary(module); }
+};
+using UniqueLibrary = UniqueHandle<LibraryTraits>;
+
+struct FindHandleTraits {
+    using Owner = Files;
+    using Value = Handle;
+    static Value invalid() { return kInvalidHandle; }
+    static void close(Owner& files, Value h) { files.findClose(h); }
+};
+using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
+
+struct StreamTraits {
+    using Owner = Files;
+    using Value = std::FILE*;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& files, Value stream) { files.closeStream(stream); }
+};
+using UniqueStream = UniqueHandle<StreamTraits>;
+
+struct TokenTraits {
+    using Owner = Token;
+    using Value = Handle;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& token, Value h) { token.closeToken(h); }
+};
+using UniqueToken = UniqueHandle<TokenTraits>;
+
+struct GlobalBlockTraits {
+    using Owner = Memory;
+    using Value = void*;
+    static Value invalid() { return nullptr; }
+    static void close(Owner& memory, Value block) { memory.globalFree(block); }
+};
+using UniqueGlobalBlock = UniqueHandle<GlobalBlockTraits>;
+
 }  // namespace hx::platform

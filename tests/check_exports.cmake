@@ -13,6 +13,8 @@ file(STRINGS ${DEF} def_lines)
 set(expected "")
 foreach(line IN LISTS def_lines)
   string(STRIP "${line}" line)
+  # "Alias = Function" exports the alias name.
+  string(REGEX REPLACE "^([A-Za-z_][A-Za-z0-9_]*) *=.*$" "\\1" line "${line}")
   if(line MATCHES "^[A-Za-z_][A-Za-z0-9_]*$" AND NOT line STREQUAL "EXPORTS")
     list(APPEND expected "${line}")
   endif()

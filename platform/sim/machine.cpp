@@ -110,6 +110,11 @@ void SimClock::sleep(std::uint32_t milliseconds) {
 
 std::uint32_t SimClock::waitForSingleObject(platform::Handle object, std::uint32_t milliseconds) {
     auto line = "WaitForSingleObject " + std::to_string(milliseconds) + " -> ";
+    if (auto fault = m_.injectedFault("WaitForSingleObject")) {
+        m_.fail(*fault);
+        m_.log(line + std::to_string(platform::win::kWaitFailed));
+        return platform::win::kWaitFailed;
+    }
     auto* found = m_.find(object);
     if (!found || std::holds_alternative<DeviceInfoSet>(*found)) {
         m_.fail(platform::win::kErrorInvalidHandle);
@@ -147,6 +152,7 @@ void SimLastError::setLastError(std::uint32_t code) { m_.lastError = code; }
 void* SimMemory::allocate(std::size_t size, bool zeroed) {
     // HeapAlloc does not set the last error when it fails.
     if (m_.allocationFault.fire()) return nullptr;
+    if (m_.injectedFault("HeapAlloc")) return nullptr;
     std::size_t bytes = size ? size : 1;
     void* block = zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
     if (block) m_.heapBlocks.insert(block);
@@ -161,6 +167,46 @@ void SimMemory::release(void* block) {
         return;
     }
     std::free(block);
+}
+
+// ---- Global memory ----
+
+void* SimMemory::globalAlloc(std::uint32_t flags, std::size_t size) {
+    auto line = "GlobalAlloc " + std::to_string(size);
+    if (auto fault = m_.injectedFault("GlobalAlloc")) {
+        m_.fail(*fault);
+        m_.log(line + " -> " + std::to_string(*fault));
+        return nullptr;
+    }
+    void* block = std::malloc(size ? size : 1);
+    if (!block) {
+        m_.fail(platform::win::kErrorNotEnoughMemory);
+        m_.log(line + " -> " + std::to_string(platform::win::kErrorNotEnoughMemory));
+        return nullptr;
+    }
+    // Memory not asked to be zeroed holds garbage, so a caller relying on
+    // zeroes it did not ask for is caught.
+    std::memset(block, (flags & platform::win::kGmemZeroInit) ? 0x00 : 0xCD, size ? size : 1);
+    m_.globalBlocks.insert(block);
+    m_.log(line);
+    return block;
+}
+
+void* SimMemory::globalFree(void* block) {
+    if (!block) return nullptr;
+    if (auto fault = m_.injectedFault("GlobalFree")) {
+        m_.fail(*fault);
+        m_.log("GlobalFree -> " + std::to_string(*fault));
+        return block;
+    }
+    if (m_.globalBlocks.erase(block) == 0) {
+        m_.fail(platform::win::kErrorInvalidHandle);
+        m_.log("GlobalFree -> " + std::to_string(platform::win::kErrorInvalidHandle));
+        return block;
+    }
+    std::free(block);
+    m_.log("GlobalFree");
+    return nullptr;
 }
 
 // ---- System facts ----
@@ -212,7 +258,7 @@ using namespace detail;
 const std::u16string Machine::defaultPrinterPath =
     u"\\\\?\\usb#vid_0fe6&pid_811e#hx352a000123#{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
 
-Machine::Impl::Impl(std::filesystem::path drive) {
+Machine::Impl::Impl(std::filesystem::path drive, bool populateDrive) {
     if (drive.empty()) {
         driveC = makeTemporaryDrive();
         ownsDriveC = true;
@@ -220,12 +266,15 @@ Machine::Impl::Impl(std::filesystem::path drive) {
         driveC = std::move(drive);
         std::filesystem::create_directories(driveC);
     }
-    // The spooler's driver directories exist on every installed system; the
-    // shared lock file lives in one of them.
-    for (auto dir : {kDriverDirX64, kDriverDirX86}) {
-        std::filesystem::create_directories(hostPath(std::u16string(dir)));
+    if (populateDrive) {
+        // The spooler's driver directories exist on every installed system; the
+        // shared lock file lives in one of them.
+        for (auto dir : {kDriverDirX64, kDriverDirX86}) {
+            std::filesystem::create_directories(hostPath(std::u16string(dir)));
+        }
     }
     usb.push_back({Machine::defaultPrinterPath, std::make_shared<SimPrinter>()});
+    setUpFreshMachine(*this, populateDrive);
 }
 
 Machine::Impl::~Impl() {
@@ -233,6 +282,8 @@ Machine::Impl::~Impl() {
         if (auto* file = std::get_if<FileHandle>(&object)) ::close(file->fd);
     }
     for (void* block : heapBlocks) std::free(block);
+    for (void* block : globalBlocks) std::free(block);
+    for (std::FILE* stream : streams) std::fclose(stream);
     if (ownsDriveC) {
         std::error_code ec;
         std::filesystem::remove_all(driveC, ec);
@@ -276,11 +327,22 @@ std::filesystem::path Machine::Impl::hostPath(const std::u16string& windowsPath)
     return result;
 }
 
-platform::Handle Machine::Impl::addObject(OpenObject object) {
+platform::Handle Machine::Impl::newHandle() {
     auto value = nextHandle;
     nextHandle += 4;
-    objects.emplace(value, std::move(object));
     return reinterpret_cast<platform::Handle>(value);
+}
+
+platform::Handle Machine::Impl::addObject(OpenObject object) {
+    auto handle = newHandle();
+    objects.emplace(reinterpret_cast<std::uintptr_t>(handle), std::move(object));
+    return handle;
+}
+
+std::optional<std::uint32_t> Machine::Impl::injectedFault(std::string_view operation) {
+    auto it = operationFaults.find(operation);
+    if (it == operationFaults.end() || !it->second.fire()) return std::nullopt;
+    return it->second.error;
 }
 
 OpenObject* Machine::Impl::find(platform::Handle handle) {
@@ -342,7 +404,10 @@ bool Machine::Impl::waitForRead(DeviceHandle& device, std::uint32_t milliseconds
 
 // ---- Machine ----
 
-Machine::Machine(std::filesystem::path driveC) : impl_(std::make_unique<Impl>(std::move(driveC))) {}
+Machine::Machine(std::filesystem::path driveC) : impl_(std::make_unique<Impl>(std::move(driveC))) {
+    impl_->owner = this;
+}
+Machine::Machine(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) { impl_->owner = this; }
 Machine::~Machine() = default;
 
 platform::Platform& Machine::platform() { return impl_->platform; }
@@ -403,31 +468,51 @@ OpenResources Machine::openResources() const {
         if (std::holds_alternative<DeviceInfoSet>(object)) ++open.deviceInfoSets;
     }
     open.heapBlocks = static_cast<int>(impl_->heapBlocks.size());
+    open.globalBlocks = static_cast<int>(impl_->globalBlocks.size());
+    open.registryKeys = static_cast<int>(impl_->registryHandles.size());
+    open.serviceHandles = static_cast<int>(impl_->serviceHandles.size());
+    open.printerHandles = static_cast<int>(impl_->printerHandles.size());
+    for (const auto& [module, loads] : impl_->libraryLoads) open.libraries += loads;
+    open.tokens = static_cast<int>(impl_->tokenHandles.size());
+    open.findHandles = static_cast<int>(impl_->findHandles.size());
+    open.streams = static_cast<int>(impl_->streams.size());
     return open;
+}
+
+std::string Machine::describeOpenResources() const {
+    auto open = openResources();
+    struct Kind {
+        int count;
+        const char* one;
+        const char* many;
+    };
+    const Kind kinds[] = {
+        {open.deviceHandles, "device handle", "device handles"},
+        {open.fileHandles, "file handle", "file handles"},
+        {open.deviceInfoSets, "device info set", "device info sets"},
+        {open.heapBlocks, "heap block", "heap blocks"},
+        {open.globalBlocks, "global block", "global blocks"},
+        {open.registryKeys, "registry key", "registry keys"},
+        {open.serviceHandles, "service handle", "service handles"},
+        {open.printerHandles, "printer handle", "printer handles"},
+        {open.libraries, "library", "libraries"},
+        {open.findHandles, "find handle", "find handles"},
+        {open.streams, "stream", "streams"},
+        {open.tokens, "token", "tokens"},
+    };
+    std::string text;
+    for (const auto& kind : kinds) {
+        if (kind.count == 0) continue;
+        if (!text.empty()) text += ", ";
+        text += std::to_string(kind.count) + " " + (kind.count == 1 ? kind.one : kind.many);
+    }
+    return text.empty() ? "nothing open" : text;
+}
+
+void Machine::failOperation(const std::string& operation, std::uint32_t error, int times) {
+    impl_->operationFaults[operation].set(error, times);
 }
 
 const std::vector<std::string>& Machine::journal() const { return impl_->journal; }
 
-Machine& processMachine() {
-    static Machine machine([] {
-        if (const char* explicitPath = std::getenv("HX352_SIM_MACHINE"); explicitPath && *explicitPath) {
-            return std::filesystem::path(explicitPath);
-        }
-        std::filesystem::path state;
-        if (const char* xdg = std::getenv("XDG_STATE_HOME"); xdg && *xdg) {
-            state = xdg;
-        } else if (const char* home = std::getenv("HOME"); home && *home) {
-            state = std::filesystem::path(home) / ".local" / "state";
-        } else {
-            state = std::filesystem::temp_directory_path();
-        }
-        return state / "hx352-sim" / "machine";
-    }());
-    return machine;
-}
-
 }  // namespace hx::sim
-
-namespace hx::platform {
-Platform& defaultPlatform() { return sim::processMachine().platform(); }
-}  // namespace hx::platform

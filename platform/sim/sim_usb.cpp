@@ -21,6 +21,11 @@ platform::Handle SimUsbDevices::getClassDevs(const platform::Guid* classGuid, co
         m_.log("SetupDiGetClassDevsW -> " + std::to_string(m_.classDevsFault.error));
         return platform::kInvalidHandle;
     }
+    if (auto fault = m_.injectedFault("SetupDiGetClassDevsW")) {
+        m_.fail(*fault);
+        m_.log("SetupDiGetClassDevsW -> " + std::to_string(*fault));
+        return platform::kInvalidHandle;
+    }
     if (!classGuid && !(flags & kDigcfAllClasses)) {
         m_.fail(kErrorInvalidParameter);
         m_.log("SetupDiGetClassDevsW -> " + std::to_string(kErrorInvalidParameter));
@@ -45,6 +50,7 @@ bool SimUsbDevices::enumDeviceInterfaces(platform::Handle deviceInfoSet, const p
         m_.log(line + " -> " + std::to_string(error));
         return false;
     };
+    if (auto fault = m_.injectedFault("SetupDiEnumDeviceInterfaces")) return failWith(*fault);
     auto* set = m_.findDeviceInfoSet(deviceInfoSet);
     if (!set) return failWith(kErrorInvalidHandle);
     // Windows insists on the record's size being filled in by the caller.
@@ -68,6 +74,7 @@ bool SimUsbDevices::getDeviceInterfaceDetail(platform::Handle deviceInfoSet, pla
         m_.log(line + " -> " + std::to_string(error));
         return false;
     };
+    if (auto fault = m_.injectedFault("SetupDiGetDeviceInterfaceDetailW")) return failWith(*fault);
     auto* set = m_.findDeviceInfoSet(deviceInfoSet);
     if (!set) return failWith(kErrorInvalidHandle);
     if (!data || data->reserved == 0 || data->reserved > set->paths.size()) return failWith(kErrorInvalidParameter);
@@ -94,6 +101,11 @@ bool SimUsbDevices::getDeviceInterfaceDetail(platform::Handle deviceInfoSet, pla
 }
 
 bool SimUsbDevices::destroyDeviceInfoList(platform::Handle deviceInfoSet) {
+    if (auto fault = m_.injectedFault("SetupDiDestroyDeviceInfoList")) {
+        m_.fail(*fault);
+        m_.log("SetupDiDestroyDeviceInfoList -> " + std::to_string(*fault));
+        return false;
+    }
     if (!m_.findDeviceInfoSet(deviceInfoSet)) {
         m_.fail(kErrorInvalidHandle);
         m_.log("SetupDiDestroyDeviceInfoList -> " + std::to_string(kErrorInvalidHandle));

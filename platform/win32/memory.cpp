@@ -1,10 +1,12 @@
-// Memory over the process heap.
+// Memory over the process heap and the global memory calls.
 #include <windows.h>
 
 #include "platform/win32/services.h"
 
 namespace hx::platform::win32 {
 namespace {
+
+static_assert(win::kGmemFixed == GMEM_FIXED && win::kGmemZeroInit == GMEM_ZEROINIT && win::kGptr == GPTR);
 
 class Win32Memory final : public Memory {
 public:
@@ -14,6 +16,11 @@ public:
     void release(void* block) override {
         if (block) ::HeapFree(::GetProcessHeap(), 0, block);
     }
+
+    // A fixed block's handle is its address.
+    void* globalAlloc(std::uint32_t flags, std::size_t size) override { return ::GlobalAlloc(flags, size); }
+
+    void* globalFree(void* block) override { return ::GlobalFree(block); }
 };
 
 }  // namespace

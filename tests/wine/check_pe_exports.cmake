@@ -1,5 +1,9 @@
-# Checks a Windows DLL: its export table names exactly the .def list, and it
-# imports no MinGW runtime DLL. Usage: cmake -DOBJDUMP= -DLIB= -DDEF= -P this
+# Checks a Windows DLL: its export table names exactly the .def list (an
+# "Alias = Function" line exports the alias), and it imports only system DLLs
+# and the DLLs named in ALLOWED_IMPORTS (a ;-list, optional).
+# Usage: cmake -DOBJDUMP= -DLIB= -DDEF= [-DALLOWED_IMPORTS=] -P this
+cmake_minimum_required(VERSION 3.25)
+
 foreach(var OBJDUMP LIB DEF)
   if(NOT ${var})
     message(FATAL_ERROR "check_pe_exports: ${var} is not set")
@@ -34,6 +38,7 @@ set(expected "")
 set(in_exports FALSE)
 foreach(line IN LISTS def_lines)
   string(STRIP "${line}" line)
+  string(REGEX REPLACE "^([A-Za-z_][A-Za-z0-9_]*) *=.*$" "\\1" line "${line}")
   if(line STREQUAL "EXPORTS")
     set(in_exports TRUE)
   elseif(in_exports AND line MATCHES "^[A-Za-z_][A-Za-z0-9_]*$")
@@ -47,6 +52,14 @@ if(NOT actual STREQUAL expected)
   message(FATAL_ERROR "export table of ${LIB}:\n  ${actual}\nexport list ${DEF}:\n  ${expected}")
 endif()
 
+# The Windows DLLs the deliverables may rely on being present.
+set(system_dlls advapi32.dll comctl32.dll comdlg32.dll gdi32.dll kernel32.dll msvcrt.dll newdev.dll ole32.dll
+    setupapi.dll shell32.dll shlwapi.dll user32.dll winspool.drv)
+set(allowed "")
+foreach(dll IN LISTS ALLOWED_IMPORTS)
+  string(TOLOWER "${dll}" lower)
+  list(APPEND allowed "${lower}")
+endforeach()
 string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
 set(imported "")
 foreach(entry IN LISTS imports)
@@ -54,6 +67,9 @@ foreach(entry IN LISTS imports)
   string(TOLOWER "${dll}" lower)
   if(lower MATCHES "libstdc|libgcc|libwinpthread|mingw")
     message(FATAL_ERROR "${LIB} imports the MinGW runtime DLL ${dll}")
+  endif()
+  if(NOT lower IN_LIST system_dlls AND NOT lower IN_LIST allowed)
+    message(FATAL_ERROR "${LIB} imports ${dll}, neither a system DLL nor one of: ${ALLOWED_IMPORTS}")
   endif()
   list(APPEND imported "${dll}")
 endforeach()

@@ -31,14 +31,32 @@ private:
     std::int64_t start_;
 };
 
-// What the program runs against: the language the system is expected to report.
+// The Windows version a prefix plays (winecfg -v): what GetVersionExW reports
+// to a program without a compatibility manifest, and the kernel's own major
+// version that RtlGetNtVersionNumbers tells.
+struct WindowsVersion {
+    std::uint32_t major;
+    std::uint32_t minor;
+    std::uint32_t trueMajor;
+    const char16_t* osName;  // what getOsName makes of it
+};
+inline constexpr WindowsVersion kWindows7{6, 1, 6, u"Microsoft Windows 7"};
+inline constexpr WindowsVersion kWindows8{6, 2, 6, u"Microsoft Windows 8"};
+inline constexpr WindowsVersion kWindows10{6, 2, 10, u"Microsoft Windows 10"};
+
+// What the program runs against: the language the system is expected to report,
+// its version, and a serial port (a pseudo-terminal set to 4800 baud) if any.
 struct Expectations {
     bool chineseSystem = false;
     std::string selfTestJobFile;  // the generated job the library was built with
+    WindowsVersion windows = kWindows7;
+    std::string serialPort;  // "COM5", or empty
 };
 
 void runPlatformChecks(Checks& checks, const Expectations& expected);
+void runPlatformSystemChecks(Checks& checks, const Expectations& expected);
 void runSettingToolChecks(Checks& checks, const Expectations& expected);
+void runDriverUtilChecks(Checks& checks, const Expectations& expected);
 
 [[nodiscard]] std::string utf8(std::u16string_view text);
 // The zero-terminated UTF-16 text at `text`, read no further than `capacity` units.

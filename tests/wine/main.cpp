@@ -1,5 +1,5 @@
-// The Wine tier: runs the Windows build's platform layer and the settings
-// library as a system without the printer shows them, and reports the count.
+// The Wine tier: runs the Windows build's platform layer and both libraries as
+// a system without the printer shows them, and reports the count.
 #include <windows.h>
 
 #include <cstdio>
@@ -66,8 +66,19 @@ std::string quoted(const char16_t* text, std::size_t capacity) {
 
 namespace {
 
+// Marks a crash of this program apart from those of Wine's own processes, which
+// share its error output: run.sh fails the run on this line.
+LONG WINAPI reportCrash(EXCEPTION_POINTERS* exception) {
+    std::fprintf(stderr, "hx352_wine_tests: unhandled exception %08lx at %p\n",
+                 exception->ExceptionRecord->ExceptionCode, exception->ExceptionRecord->ExceptionAddress);
+    std::fflush(stderr);
+    ::TerminateProcess(::GetCurrentProcess(), 3);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
 int usage() {
-    std::fprintf(stderr, "usage: hx352_wine_tests --lang en|zh --job SELFTEST_JOB_FILE\n");
+    std::fprintf(stderr,
+                 "usage: hx352_wine_tests --lang en|zh --job SELFTEST_JOB_FILE [--windows 7|8|10] [--serial COMn]\n");
     return 2;
 }
 
@@ -75,6 +86,7 @@ int usage() {
 
 int main(int argc, char** argv) {
     using namespace hx::wine_tests;
+    ::SetUnhandledExceptionFilter(reportCrash);
     Expectations expected;
     bool languageGiven = false;
     for (int i = 1; i + 1 < argc; i += 2) {
@@ -85,6 +97,10 @@ int main(int argc, char** argv) {
             languageGiven = true;
         } else if (option == "--job") {
             expected.selfTestJobFile = value;
+        } else if (option == "--windows" && (value == "7" || value == "8" || value == "10")) {
+            expected.windows = value == "7" ? kWindows7 : value == "8" ? kWindows8 : kWindows10;
+        } else if (option == "--serial" && value.starts_with("COM")) {
+            expected.serialPort = value;
         } else {
             return usage();
         }
@@ -93,7 +109,9 @@ int main(int argc, char** argv) {
 
     Checks checks;
     runPlatformChecks(checks, expected);
+    runPlatformSystemChecks(checks, expected);
     runSettingToolChecks(checks, expected);
+    runDriverUtilChecks(checks, expected);
     std::printf("wine: %d passed, %d failed\n", checks.passed(), checks.failed());
     return checks.failed() == 0 ? 0 : 1;
 }

@@ -1,0 +1,133 @@
+// Removal's OEM INF search over 2,000 oem*.inf files of 2 to 200 KB on a real
+// directory with the match last: throughput against a plain read of the same
+// files (goal >= 80%) and peak memory (goal: bounded by the largest file).
+// Then installation and removal on the simulated machine: virtual time against
+// the waits they are meant to take (goal <= 1.05x).
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <optional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Driver/DriverInstall_Src/driverutil/HX352DriverUtil.h"
+#include "Driver/DriverInstall_Src/driverutil/inf_search.h"
+#include "platform/sim/machine.h"
+#include "settingtool/session.h"
+
+namespace {
+
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string prefix = std::string(field) + ":";
+    while (std::getline(status, line)) {
+        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
+    }
+    return -1;
+}
+
+void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
+
+double seconds(const std::function<void()>& work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Writes the files; returns the total and the largest size.
+std::pair<std::size_t, std::size_t> makeInfFolder(const std::filesystem::path& folder) {
+    std::filesystem::create_directories(folder);
+    std::mt19937 random(352);
+    std::uniform_int_distribution<std::size_t> size(2 * 1024, 200 * 1024);
+    std::size_t total = 0, largest = 0;
+    std::string text;
+    for (int i = 0; i < 2000; ++i) {
+        const std::size_t bytes = size(random);
+        text.assign(bytes, '\0');
+        for (std::size_t b = 0; b < bytes; ++b) text[b] = static_cast<char>('A' + (b * 7 + i) % 26);
+        for (std::size_t b = 60; b < bytes; b += 61) text[b] = '\n';
+        if (i == 1999) text.replace(bytes - 40, 19, "USBPRINT\\HX-35290EE");
+        char name[32];
+        std::snprintf(name, sizeof name, "oem%04d.inf", i);
+        std::ofstream(folder / name, std::ios::binary) << text;
+        total += bytes;
+        largest = std::max(largest, bytes);
+    }
+    return {total, largest};
+}
+
+std::size_t plainRead(const std::filesystem::path& folder) {
+    std::size_t bytes = 0;
+    std::vector<char> buffer;
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    for (const auto& file : files) {
+        std::FILE* stream = std::fopen(file.c_str(), "rb");
+        if (!stream) continue;
+        std::fseek(stream, 0, SEEK_END);
+        const long size = std::ftell(stream);
+        std::fseek(stream, 0, SEEK_SET);
+        buffer.resize(static_cast<std::size_t>(size));
+        bytes += std::fread(buffer.data(), 1, buffer.size(), stream);
+        std::fclose(stream);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+int main() {
+    bool met = true;
+    {
+        hx::sim::Machine machine;
+        hx::settingtool::ScopedSessionForTesting use(machine.platform());
+        const auto folder = machine.hostPath(u"C:\\Windows\\inf");
+        const auto [total, largest] = makeInfFolder(folder);
+
+        double plain = 1e9, search = 1e9;
+        std::optional<std::u16string> found;
+        long peakOver = 0;
+        for (int round = 0; round < 3; ++round) {
+            plain = std::min(plain, seconds([&] { (void)plainRead(folder); }));
+            resetPeak();
+            const long baseline = statusKiB("VmRSS");
+            search = std::min(search, seconds([&] { found = hx::driverutil::findOemInf(machine.platform()); }));
+            peakOver = std::max(peakOver, statusKiB("VmHWM") - baseline);
+        }
+        const double ratio = plain / search;
+        std::printf("INF search: %zu files, %.1f MiB, largest %.0f KiB\n", std::size_t{2000}, total / 1048576.0,
+                    largest / 1024.0);
+        std::printf("  plain read %.3f s (%.0f MiB/s), search %.3f s (%.0f MiB/s): %.0f%% of a plain read (goal >= 80%%)\n",
+                    plain, total / 1048576.0 / plain, search, total / 1048576.0 / search, ratio * 100);
+        std::printf("  peak memory over baseline %.0f KiB (goal: about the largest file, %.0f KiB)\n",
+                    static_cast<double>(peakOver), largest / 1024.0);
+        std::printf("  match: %s\n", found && found->ends_with(u"oem1999.inf") ? "oem1999.inf (the last)" : "WRONG");
+        met = met && ratio >= 0.8 && found && found->ends_with(u"oem1999.inf") &&
+              peakOver <= static_cast<long>(largest / 1024) + 1024;
+    }
+    {
+        hx::sim::Machine machine;
+        hx::settingtool::ScopedSessionForTesting use(machine.platform());
+        auto start = machine.nowMs();
+        const int installed = HX352InstallDriver(nullptr);
+        const auto installMs = machine.nowMs() - start;
+        start = machine.nowMs();
+        const int removed = uninstall();
+        const auto removeMs = machine.nowMs() - start;
+        // Removal's prescribed waits: the spooler restart's two settling pauses.
+        constexpr double kRemovalWaitsMs = 2000;
+        std::printf("installation: result %d, %llu ms of virtual time (no prescribed waits; printer replies only)\n",
+                    installed, static_cast<unsigned long long>(installMs));
+        std::printf("removal: result %d, %llu ms of virtual time against %.0f ms of prescribed waits: %.3fx (goal <= 1.05x)\n",
+                    removed, static_cast<unsigned long long>(removeMs), kRemovalWaitsMs, removeMs / kRemovalWaitsMs);
+        met = met && installed == 0 && removed == 0 && removeMs / kRemovalWaitsMs <= 1.05;
+    }
+    std::printf("%s\n", met ? "goals met" : "goals NOT met");
+    return met ? 0 : 1;
+}
