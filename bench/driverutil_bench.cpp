@@ -16,22 +16,11 @@
 
 #include "Driver/DriverInstall_Src/driverutil/HX352DriverUtil.h"
 #include "Driver/DriverInstall_Src/driverutil/inf_search.h"
+#include "bench/memory_figures.h"
 #include "platform/sim/machine.h"
 #include "settingtool/session.h"
 
 namespace {
-
-long statusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
-    }
-    return -1;
-}
-
-void resetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 double seconds(const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();
@@ -95,10 +84,10 @@ int main() {
         long peakOver = 0;
         for (int round = 0; round < 3; ++round) {
             plain = std::min(plain, seconds([&] { (void)plainRead(folder); }));
-            resetPeak();
-            const long baseline = statusKiB("VmRSS");
+            hx::bench::resetPeak();
+            const long baseline = hx::bench::statusKiB("VmRSS");
             search = std::min(search, seconds([&] { found = hx::driverutil::findOemInf(machine.platform()); }));
-            peakOver = std::max(peakOver, statusKiB("VmHWM") - baseline);
+            peakOver = std::max(peakOver, hx::bench::statusKiB("VmHWM") - baseline);
         }
         const double ratio = plain / search;
         std::printf("INF search: %zu files, %.1f MiB, largest %.0f KiB\n", std::size_t{2000}, total / 1048576.0,

@@ -7,30 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "bench/memory_figures.h"
 #include "platform/sim/machine.h"
 #include "settingtool/HX352SettingTool.h"
 #include "settingtool/session.h"
-
-namespace {
-
-// Resident set figures of this process from /proc, in KiB.
-long statusKiB(const char* field) {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    const std::string prefix = std::string(field) + ":";
-    while (std::getline(status, line)) {
-        if (line.rfind(prefix, 0) == 0) return std::stol(line.substr(prefix.size()));
-    }
-    return -1;
-}
-
-bool resetPeak() {
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    return static_cast<bool>(clear);
-}
-
-}  // namespace
 
 int main() {
     constexpr std::size_t kImageBytes = 64u << 20;
@@ -49,12 +29,12 @@ int main() {
     }
     machine.printer().clearReceived();
 
-    if (!resetPeak()) std::fprintf(stderr, "warning: cannot reset the peak figure; it includes set-up\n");
-    const long baseline = statusKiB("VmRSS");
+    if (!hx::bench::resetPeak()) std::fprintf(stderr, "warning: cannot reset the peak figure; it includes set-up\n");
+    const long baseline = hx::bench::statusKiB("VmRSS");
     const auto start = std::chrono::steady_clock::now();
     const int32_t result = BaseDownloadFirmware(reinterpret_cast<const uint16_t*>(u"C:\\firmware.bin"));
     const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    const long peak = statusKiB("VmHWM");
+    const long peak = hx::bench::statusKiB("VmHWM");
 
     const auto& wire = machine.printer().received();
     const double overMiB = (peak - baseline) / 1024.0;

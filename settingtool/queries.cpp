@@ -7,23 +7,25 @@
 #include "settingtool/frames.h"
 
 namespace hx::settingtool {
-namespace {
-
-// Steps shared by the number and text queries: a reply with a payload or false
-// with the transfer's error (53 for a reply without one).
-bool queryExchange(Session& session, std::uint8_t group, std::uint8_t subCommand, ReplyBuffer& reply) {
-    auto& transport = session.transport;
-    if (!transport.ensurePrinter()) return false;
-    // The exchange stands or falls with the read: a failed write leaves nothing to read.
-    (void)transport.usbWrite(commandFrame(group, {subCommand}));
-    const bool read = transport.readReply(reply);
-    transport.releaseTransferLock();
+bool readQueryReply(Session& session, ReplyBuffer& reply) {
+    const bool read = session.transport.readReply(reply);
+    session.transport.releaseTransferLock();
     if (!read) return false;
     if (!replyHasPayload(reply)) {
         session.errors.set(HX_ERR_READ_USB_FAIL);
         return false;
     }
     return true;
+}
+
+namespace {
+
+// Steps shared by the number and text queries.
+bool queryExchange(Session& session, std::uint8_t group, std::uint8_t subCommand, ReplyBuffer& reply) {
+    if (!session.transport.ensurePrinter()) return false;
+    // The exchange stands or falls with the read: a failed write leaves nothing to read.
+    (void)session.transport.usbWrite(commandFrame(group, {subCommand}));
+    return readQueryReply(session, reply);
 }
 
 }  // namespace

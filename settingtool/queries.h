@@ -10,6 +10,11 @@ namespace hx::settingtool {
 
 inline constexpr std::size_t kPrinterTextUnits = 64;
 
+// Reads the reply of a query just written and gives the transfer lock back,
+// whatever the read gave; false with the transfer's error, or 53 for a reply
+// that carries nothing.
+[[nodiscard]] bool readQueryReply(Session& session, ReplyBuffer& reply);
+
 // Group/sub-command number query; the output keeps its value when the reply
 // carries a number of another width.
 [[nodiscard]] bool queryNumber(Session& session, std::uint8_t group, std::uint8_t subCommand, std::int32_t& out);

@@ -84,13 +84,7 @@ bool getPrintSettingParam(Session& session, HXPrintSettingParam* param) {
     auto& transport = session.transport;
     if (!transport.usbWrite(commandFrame(command::kGroupPrintSettingQuery, {0x00}))) return false;
     ReplyBuffer reply;
-    const bool read = transport.readReply(reply);
-    transport.releaseTransferLock();
-    if (!read) return false;
-    if (!replyHasPayload(reply)) {
-        session.errors.set(HX_ERR_READ_USB_FAIL);
-        return false;
-    }
+    if (!readQueryReply(session, reply)) return false;
     *param = printSettingFromReply(reply);
     return true;
 }

@@ -177,7 +177,7 @@ public:
     // time; while it is not running, spooler calls fail with 1722.
     ServiceState spoolerState() const;
     void setSpoolerState(ServiceState state);
-    std::uint32_t spoolerStopDelayMs = 200;
+    std::uint32_t spoolerStopDelayMs = 40;  // a few tens of ms, as measured
     void refuseSpoolerStop(int times = -1);
     void refuseSpoolerStart(int times = -1);
 

@@ -23,6 +23,8 @@ namespace hx::sim::detail {
 [[nodiscard]] std::string toUtf8(std::u16string_view text);
 [[nodiscard]] std::u16string fromUtf8(std::string_view text);
 [[nodiscard]] char16_t foldAscii(char16_t c);
+// A name against a pattern with * and ?, without regard to case.
+[[nodiscard]] bool wildcardMatch(std::u16string_view pattern, std::u16string_view name);
 [[nodiscard]] bool equalsIgnoreCase(std::u16string_view a, std::u16string_view b);
 [[nodiscard]] std::u16string upperAscii(std::u16string_view text);
 

@@ -64,28 +64,6 @@ const SimSerialPort* serialPortNamed(const Machine::Impl& machine, std::u16strin
     return nullptr;
 }
 
-// Wildcard match of one path component: '*' any run, '?' any one unit,
-// without regard to case.
-bool wildcardMatch(std::u16string_view pattern, std::u16string_view name) {
-    std::size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == u'?' || foldAscii(pattern[p]) == foldAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == u'*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::u16string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
-    return p == pattern.size();
-}
-
 // The DOS rule Windows keeps: a name without an extension also matches as if
 // it ended in a dot, so "*.*" finds every file and "*." those without one.
 bool nameMatches(std::u16string_view pattern, const std::u16string& name) {
@@ -649,6 +627,26 @@ bool SimFiles::closeHandle(platform::Handle handle) {
     m_.closeObject(handle);
     m_.log("CloseHandle");
     return true;
+}
+
+bool wildcardMatch(std::u16string_view pattern, std::u16string_view name) {
+    std::size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == u'?' || foldAscii(pattern[p]) == foldAscii(name[n]))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == u'*') {
+            starP = p++;
+            starN = n;
+        } else if (starP != std::u16string_view::npos) {
+            p = starP + 1;
+            n = ++starN;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == u'*') ++p;
+    return p == pattern.size();
 }
 
 }  // namespace hx::sim::detail

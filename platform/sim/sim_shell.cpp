@@ -28,24 +28,7 @@ bool hasWildcard(std::u16string_view name) { return name.find_first_of(u"*?") !=
 // Windows wildcard matching without regard to case; "*.*" matches every name,
 // also one without a dot.
 bool matches(std::u16string_view pattern, std::u16string_view name) {
-    if (pattern == u"*.*") return true;
-    std::size_t p = 0, n = 0, starP = std::u16string_view::npos, starN = 0;
-    while (n < name.size()) {
-        if (p < pattern.size() && (pattern[p] == u'?' || foldAscii(pattern[p]) == foldAscii(name[n]))) {
-            ++p;
-            ++n;
-        } else if (p < pattern.size() && pattern[p] == u'*') {
-            starP = p++;
-            starN = n;
-        } else if (starP != std::u16string_view::npos) {
-            p = starP + 1;
-            n = ++starN;
-        } else {
-            return false;
-        }
-    }
-    while (p < pattern.size() && pattern[p] == u'*') ++p;
-    return p == pattern.size();
+    return pattern == u"*.*" || wildcardMatch(pattern, name);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "Driver/DriverInstall_Src/driverutil/HX352DriverUtil.h"
 #include "settingtool/HX352SettingTool.h"
 #include "tools/hx352ctl/wire_view.h"
 
@@ -28,6 +29,8 @@ Commands:
   selftest         print the stored self-test label
   firmware FILE    download FILE as the printer's firmware
   demo [TEXT]      all of the above in turn (a small made-up firmware image)
+  install          install the driver (port monitor, port, driver package)
+  uninstall        remove the driver, its printers and the port monitor
 
 Options:
   --width MM       label width for text (default 60)
@@ -35,8 +38,10 @@ Options:
   -h, --help       this text
 
 Each print, setting and download is followed by the printer's acknowledgement
-where there is one. Exit status: 0 success, 1 the printer refused or failed,
-2 bad usage.
+where there is one. On Linux the commands act on the simulated machine kept in
+$HX352_SIM_MACHINE (default ~/.local/state/hx352-sim/machine), so one run
+continues where the last one left it. Exit status: 0 success, 1 the printer or
+the system refused or failed, 2 bad usage.
 )";
 
 std::u16string widen(const std::string& text) {
@@ -58,11 +63,12 @@ std::string errorText(std::int32_t code) {
 
 class Session {
 public:
-    bool step(const char* name, const std::function<bool()>& action) {
+    // `printerError`: a failure is told by the settings library's last error.
+    bool step(const char* name, const std::function<bool()>& action, bool printerError = true) {
         std::cout << name << "\n";
         const bool ok = action();
         wireShown_ = hx::ctl::showWire(std::cout, wireShown_);
-        if (!ok) std::cout << "  failed: error " << errorText(BaseGetHXError()) << "\n";
+        if (!ok && printerError) std::cout << "  failed: error " << errorText(BaseGetHXError()) << "\n";
         allOk_ = allOk_ && ok;
         return ok;
     }
@@ -161,6 +167,12 @@ int main(int argc, char** argv) {
         session.step("self-test print", [] { return HXSelfTestPrint() == 1; });
     } else if (command == "firmware" && !argument.empty()) {
         if (session.step("firmware download", [&] { return firmware(argument); })) session.acknowledgement();
+    } else if (command == "install" || command == "uninstall") {
+        session.step(command == "install" ? "driver installation" : "driver removal", [&] {
+            const int32_t result = command == "install" ? HX352InstallDriver(nullptr) : uninstall();
+            std::cout << "  result " << result << (result == 0 ? " (success)" : "") << "\n";
+            return result == 0;
+        }, false);
     } else if (command == "demo") {
         const std::string label = argument.empty() ? "HX-352\nHello, label" : argument;
         session.step("connection check", check);
