@@ -18,6 +18,7 @@
 #include "Driver/DriverInstall_Src/driverutil/inf_search.h"
 #include "bench/memory_figures.h"
 #include "platform/sim/machine.h"
+#include "platform/unique_handle.h"
 #include "settingtool/session.h"
 
 namespace {
@@ -50,22 +51,26 @@ std::pair<std::size_t, std::size_t> makeInfFolder(const std::filesystem::path& f
     return {total, largest};
 }
 
-std::size_t plainRead(const std::filesystem::path& folder) {
+// A plain read of the same files through the same platform (directory search,
+// C-runtime stream, one read each): what the search costs beyond reading.
+std::size_t plainRead(hx::platform::Platform& platform, const std::u16string& folder) {
+    auto& files = platform.files;
     std::size_t bytes = 0;
     std::vector<char> buffer;
-    std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) files.push_back(entry.path());
-    std::sort(files.begin(), files.end());
-    for (const auto& file : files) {
-        std::FILE* stream = std::fopen(file.c_str(), "rb");
+    hx::platform::FindData entry{};
+    hx::platform::UniqueFindHandle search(files, files.findFirstFile((folder + u"\\oem*.inf").c_str(), &entry));
+    if (!search) return 0;
+    do {
+        const std::u16string path = folder + u"\\" + entry.fileName;
+        const std::string ansi(path.begin(), path.end());
+        hx::platform::UniqueStream stream(files, files.openStream(ansi.c_str(), "rb"));
         if (!stream) continue;
-        std::fseek(stream, 0, SEEK_END);
-        const long size = std::ftell(stream);
-        std::fseek(stream, 0, SEEK_SET);
+        std::fseek(stream.get(), 0, SEEK_END);
+        const long size = std::ftell(stream.get());
+        std::fseek(stream.get(), 0, SEEK_SET);
         buffer.resize(static_cast<std::size_t>(size));
-        bytes += std::fread(buffer.data(), 1, buffer.size(), stream);
-        std::fclose(stream);
-    }
+        bytes += std::fread(buffer.data(), 1, buffer.size(), stream.get());
+    } while (files.findNextFile(search.get(), &entry));
     return bytes;
 }
 
@@ -81,24 +86,28 @@ int main() {
 
         double plain = 1e9, search = 1e9;
         std::optional<std::u16string> found;
-        long peakOver = 0;
+        long processPeakOver = 0;
+        std::size_t bufferPeak = 0;
         for (int round = 0; round < 3; ++round) {
-            plain = std::min(plain, seconds([&] { (void)plainRead(folder); }));
+            plain = std::min(plain, seconds([&] { (void)plainRead(machine.platform(), u"C:\\Windows\\inf"); }));
             hx::bench::resetPeak();
+            machine.resetHeapBytesPeak();
             const long baseline = hx::bench::statusKiB("VmRSS");
             search = std::min(search, seconds([&] { found = hx::driverutil::findOemInf(machine.platform()); }));
-            peakOver = std::max(peakOver, hx::bench::statusKiB("VmHWM") - baseline);
+            processPeakOver = std::max(processPeakOver, hx::bench::statusKiB("VmHWM") - baseline);
+            bufferPeak = std::max(bufferPeak, machine.heapBytesPeak());
         }
         const double ratio = plain / search;
         std::printf("INF search: %zu files, %.1f MiB, largest %.0f KiB\n", std::size_t{2000}, total / 1048576.0,
                     largest / 1024.0);
-        std::printf("  plain read %.3f s (%.0f MiB/s), search %.3f s (%.0f MiB/s): %.0f%% of a plain read (goal >= 80%%)\n",
+        std::printf("  plain read through the platform %.3f s (%.0f MiB/s), search %.3f s (%.0f MiB/s): "
+                    "%.0f%% of a plain read (goal >= 80%%)\n",
                     plain, total / 1048576.0 / plain, search, total / 1048576.0 / search, ratio * 100);
-        std::printf("  peak memory over baseline %.0f KiB (goal: about the largest file, %.0f KiB)\n",
-                    static_cast<double>(peakOver), largest / 1024.0);
+        std::printf("  peak of the search's buffers %.0f KiB (goal: the largest file, %.0f KiB); process peak over "
+                    "baseline %ld KiB, the simulation's journal included\n",
+                    bufferPeak / 1024.0, largest / 1024.0, processPeakOver);
         std::printf("  match: %s\n", found && found->ends_with(u"oem1999.inf") ? "oem1999.inf (the last)" : "WRONG");
-        met = met && ratio >= 0.8 && found && found->ends_with(u"oem1999.inf") &&
-              peakOver <= static_cast<long>(largest / 1024) + 1024;
+        met = met && ratio >= 0.8 && found && found->ends_with(u"oem1999.inf") && bufferPeak <= largest;
     }
     {
         hx::sim::Machine machine;

@@ -155,17 +155,24 @@ void* SimMemory::allocate(std::size_t size, bool zeroed) {
     if (m_.injectedFault("HeapAlloc")) return nullptr;
     std::size_t bytes = size ? size : 1;
     void* block = zeroed ? std::calloc(1, bytes) : std::malloc(bytes);
-    if (block) m_.heapBlocks.insert(block);
+    if (block) {
+        m_.heapBlocks.emplace(block, bytes);
+        m_.heapBytes += bytes;
+        m_.heapBytesPeak = std::max(m_.heapBytesPeak, m_.heapBytes);
+    }
     return block;
 }
 
 void SimMemory::release(void* block) {
     if (!block) return;
     // A block this heap never handed out is refused rather than freed.
-    if (m_.heapBlocks.erase(block) == 0) {
+    const auto found = m_.heapBlocks.find(block);
+    if (found == m_.heapBlocks.end()) {
         m_.fail(platform::win::kErrorInvalidParameter);
         return;
     }
+    m_.heapBytes -= found->second;
+    m_.heapBlocks.erase(found);
     std::free(block);
 }
 
@@ -281,7 +288,7 @@ Machine::Impl::~Impl() {
     for (auto& [handle, object] : objects) {
         if (auto* file = std::get_if<FileHandle>(&object)) ::close(file->fd);
     }
-    for (void* block : heapBlocks) std::free(block);
+    for (const auto& [block, bytes] : heapBlocks) std::free(block);
     for (void* block : globalBlocks) std::free(block);
     for (std::FILE* stream : streams) std::fclose(stream);
     if (ownsDriveC) {
@@ -323,6 +330,11 @@ std::filesystem::path Machine::Impl::hostPath(const std::u16string& windowsPath)
         }
         resolved.push_back(component);
     }
+    // Most paths are spelled as stored: one look-up, not one per component.
+    std::filesystem::path exact = result;
+    for (const auto& component : resolved) exact /= toUtf8(component);
+    std::error_code ec;
+    if (std::filesystem::exists(exact, ec)) return exact;
     for (const auto& component : resolved) result = childIgnoringCase(result, component);
     return result;
 }
@@ -457,6 +469,9 @@ void Machine::failGetClassDevs(std::uint32_t error, int times) { impl_->classDev
 void Machine::failInterfaceDetail(std::uint32_t error, int times) { impl_->interfaceDetailFault.set(error, times); }
 void Machine::failDriverDirectory(std::uint32_t error, int times) { impl_->driverDirectoryFault.set(error, times); }
 void Machine::failAllocations(int times) { impl_->allocationFault.set(platform::win::kErrorNotEnoughMemory, times); }
+
+std::size_t Machine::heapBytesPeak() const { return impl_->heapBytesPeak; }
+void Machine::resetHeapBytesPeak() { impl_->heapBytesPeak = impl_->heapBytes; }
 
 void Machine::hideModuleResources(bool hidden) { impl_->moduleResourcesHidden = hidden; }
 

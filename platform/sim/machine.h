@@ -160,7 +160,10 @@ public:
 
     // Resource accounting: everything handed out and not yet given back.
     OpenResources openResources() const;
-    std::string describeOpenResources() const;  // "2 registry keys, 1 library" for test messages
+    std::string describeOpenResources() const;
+    // The most bytes of heap blocks held at once since the last reset.
+    std::size_t heapBytesPeak() const;
+    void resetHeapBytesPeak();  // "2 registry keys, 1 library" for test messages
 
     // Any operation, by its Windows name ("CopyFileW", "RegOpenKeyExW",
     // "StartServiceW" ...), fails with `error` the next `times` calls (-1: always).

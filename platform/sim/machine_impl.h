@@ -567,7 +567,8 @@ struct Machine::Impl {
 
     std::map<std::uintptr_t, detail::OpenObject> objects;
     std::uintptr_t nextHandle = 0x100;
-    std::set<void*> heapBlocks;
+    std::map<void*, std::size_t> heapBlocks;  // block -> bytes
+    std::size_t heapBytes = 0, heapBytesPeak = 0;
     std::set<void*> globalBlocks;
     std::vector<std::string> journal;
 

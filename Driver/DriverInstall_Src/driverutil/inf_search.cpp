@@ -43,41 +43,29 @@ std::u16string getInfDirectory(platform::Platform& platform) {
     return system.substr(0, second) + u"\\inf";
 }
 
-std::optional<std::u16string> findOemInf(platform::Platform& platform) {
-    const std::u16string directory = getInfDirectory(platform);
-    if (directory.empty()) return std::nullopt;
-    const std::u16string pattern = directory + u"\\oem*.inf";
-    auto& files = platform.files;
-    platform::FindData entry{};
-    platform::UniqueFindHandle search(files, files.findFirstFile(pattern.c_str(), &entry));
-    if (!search) return std::nullopt;
-    do {
-        entry.fileName[std::size(entry.fileName) - 1] = u'\0';
-        const std::u16string path = directory + u"\\" + entry.fileName;
-        if (!endsWithBackslash(path) && infNamesHardwareId(platform, path)) return path;
-    } while (files.findNextFile(search.get(), &entry));
-    return std::nullopt;
-}
+namespace {
 
-bool contentNamesHardwareId(std::span<const std::uint8_t> content) {
-    constexpr std::string_view id = "USBPRINT\\HX-35290EE";
-    const std::string_view bytes(reinterpret_cast<const char*>(content.data()), content.size());
-    if (bytes.find(id) != std::string_view::npos) return true;
-
-    const bool bigEndian = content.size() >= 2 && content[0] == 0xFE && content[1] == 0xFF;
-    std::string pattern;
-    for (char c : id) {
-        pattern += bigEndian ? '\0' : c;
-        pattern += bigEndian ? c : '\0';
+// One read buffer for a whole search, grown to the largest file met, so the
+// search holds no more than that file and allocates once per new size.
+class ReadBuffer {
+public:
+    explicit ReadBuffer(platform::Memory& memory) : memory_(memory) {}
+    std::uint8_t* reserve(std::size_t size) {
+        if (size > capacity_) {
+            block_.reset();
+            block_ = platform::UniqueHeapBlock(memory_, memory_.allocate(size, false));
+            capacity_ = block_ ? size : 0;
+        }
+        return static_cast<std::uint8_t*>(block_.get());
     }
-    // UTF-16 units start at even offsets, with or without a byte-order mark.
-    for (auto at = bytes.find(pattern); at != std::string_view::npos; at = bytes.find(pattern, at + 1)) {
-        if (at % 2 == 0) return true;
-    }
-    return false;
-}
 
-bool infNamesHardwareId(platform::Platform& platform, const std::u16string& path) {
+private:
+    platform::Memory& memory_;
+    platform::UniqueHeapBlock block_;
+    std::size_t capacity_ = 0;
+};
+
+bool infNamesHardwareId(platform::Platform& platform, const std::u16string& path, ReadBuffer& buffer) {
     const auto ansiPath = toAnsi(platform, path);
     if (!ansiPath) return false;
     auto& files = platform.files;
@@ -86,14 +74,75 @@ bool infNamesHardwareId(platform::Platform& platform, const std::u16string& path
     if (!stream) return false;
     if (std::fseek(stream.get(), 0, SEEK_END) != 0) return false;
     const long size = std::ftell(stream.get());
-    if (size < 0 || std::fseek(stream.get(), 0, SEEK_SET) != 0) return false;
+    if (size <= 0 || std::fseek(stream.get(), 0, SEEK_SET) != 0) return false;
 
     const auto length = static_cast<std::size_t>(size);
-    platform::UniqueHeapBlock block(platform.memory, platform.memory.allocate(length + 2, true));
-    if (!block) return false;
-    auto* bytes = static_cast<std::uint8_t*>(block.get());
+    std::uint8_t* bytes = buffer.reserve(length);
+    if (bytes == nullptr) return false;
     if (std::fread(bytes, 1, length, stream.get()) != length) return false;
     return contentNamesHardwareId({bytes, length});
+}
+
+}  // namespace
+
+std::optional<std::u16string> findOemInf(platform::Platform& platform) {
+    const std::u16string directory = getInfDirectory(platform);
+    if (directory.empty()) return std::nullopt;
+    const std::u16string pattern = directory + u"\\oem*.inf";
+    auto& files = platform.files;
+    platform::FindData entry{};
+    platform::UniqueFindHandle search(files, files.findFirstFile(pattern.c_str(), &entry));
+    if (!search) return std::nullopt;
+    ReadBuffer buffer(platform.memory);
+    do {
+        entry.fileName[std::size(entry.fileName) - 1] = u'\0';
+        const std::u16string path = directory + u"\\" + entry.fileName;
+        if (!endsWithBackslash(path) && infNamesHardwareId(platform, path, buffer)) return path;
+    } while (files.findNextFile(search.get(), &entry));
+    return std::nullopt;
+}
+
+bool contentNamesHardwareId(std::span<const std::uint8_t> content) {
+    // The ID holds one backslash. Each backslash byte of the file is a
+    // candidate, checked for the ID as ANSI text around it and as UTF-16 in
+    // either byte order; one memchr pass serves all three, near the speed of
+    // the read itself.
+    static constexpr std::string_view id = "USBPRINT\\HX-35290EE";
+    static constexpr std::size_t anchor = id.find('\\');
+    static const auto utf16 = [](bool bigEndian) {
+        std::string pattern;
+        for (char c : id) {
+            pattern += bigEndian ? '\0' : c;
+            pattern += bigEndian ? c : '\0';
+        }
+        return pattern;
+    };
+    static const std::string littleEndian = utf16(false), bigEndian = utf16(true);
+
+    const auto* begin = reinterpret_cast<const char*>(content.data());
+    const std::size_t size = content.size();
+    const bool hasBigEndianMark = size >= 2 && content[0] == 0xFE && content[1] == 0xFF;
+    // Whether `pattern` stands at `start`; UTF-16 units start at even offsets.
+    const auto at = [&](std::string_view pattern, std::size_t backslash, std::size_t offset, bool even) {
+        if (backslash < offset) return false;
+        const std::size_t start = backslash - offset;
+        return (!even || start % 2 == 0) && start + pattern.size() <= size &&
+               std::memcmp(begin + start, pattern.data(), pattern.size()) == 0;
+    };
+    for (const void* hit = std::memchr(begin, '\\', size); hit != nullptr;) {
+        const auto backslash = static_cast<std::size_t>(static_cast<const char*>(hit) - begin);
+        if (at(id, backslash, anchor, false) || at(littleEndian, backslash, 2 * anchor, true) ||
+            (hasBigEndianMark && at(bigEndian, backslash, 2 * anchor + 1, true))) {
+            return true;
+        }
+        hit = std::memchr(begin + backslash + 1, '\\', size - backslash - 1);
+    }
+    return false;
+}
+
+bool infNamesHardwareId(platform::Platform& platform, const std::u16string& path) {
+    ReadBuffer buffer(platform.memory);
+    return infNamesHardwareId(platform, path, buffer);
 }
 
 std::int32_t myFileRead(void* buffer, std::int32_t count, std::FILE* stream) {
