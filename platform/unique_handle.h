@@ -1,7 +1,8 @@
-// Ownership of platform handles: one wrapper, one traits type per kind of
-// handle, so every path out of a step releases what it acquired.
+// Ownership of platform handles: one wrapper, one alias per kind of handle, so
+// every path out of a step releases what it acquired.
 #pragma once
 
+#include <cstdio>
 #include <utility>
 
 #include "platform/platform.h"
@@ -39,105 +40,54 @@ public:
         value_ = Traits::invalid();
     }
 
+    // Hands the value over to a caller that will give it back itself.
+    [[nodiscard]] Value release() { return std::exchange(value_, Traits::invalid()); }
+
 private:
     Owner* owner_ = nullptr;
     Value value_ = Traits::invalid();
 };
 
-struct FileHandleTraits {
-    using Owner = Files;
-    using Value = Handle;
-    static Value invalid() { return kInvalidHandle; }
-    static void close(Owner& files, Value h) { files.closeHandle(h); }
+// The traits of one kind: its owning interface, its value, the value that
+// means "nothing held", and the call that gives it back.
+template <class OwnerType, class ValueType, ValueType (*Invalid)(), void (*Close)(OwnerType&, ValueType)>
+struct HandleTraits {
+    using Owner = OwnerType;
+    using Value = ValueType;
+    static Value invalid() { return Invalid(); }
+    static void close(Owner& owner, Value value) { Close(owner, value); }
 };
-using UniqueFile = UniqueHandle<FileHandleTraits>;
 
-struct DeviceInfoSetTraits {
-    using Owner = UsbDevices;
-    using Value = Handle;
-    static Value invalid() { return kInvalidHandle; }
-    static void close(Owner& usb, Value h) { usb.destroyDeviceInfoList(h); }
-};
-using UniqueDeviceInfoSet = UniqueHandle<DeviceInfoSetTraits>;
+namespace handles {
+inline Handle invalidHandle() { return kInvalidHandle; }
+template <class T>
+T none() { return nullptr; }
+inline void closeFile(Files& files, Handle h) { files.closeHandle(h); }
+inline void destroyUsbSet(UsbDevices& usb, Handle h) { usb.destroyDeviceInfoList(h); }
+inline void releaseHeapBlock(Memory& memory, void* block) { memory.release(block); }
+inline void closeKey(Registry& registry, Handle key) { registry.regCloseKey(key); }
+inline void closeService(Services& services, Handle h) { services.closeServiceHandle(h); }
+inline void closePrinter(Spooler& spooler, Handle h) { spooler.closePrinter(h); }
+inline void destroySetupSet(DeviceSetup& setup, Handle h) { setup.destroyDeviceInfoList(h); }
+inline void freeLibrary(Libraries& libraries, Handle module) { libraries.freeLibrary(module); }
+inline void findClose(Files& files, Handle h) { files.findClose(h); }
+inline void closeStream(Files& files, std::FILE* stream) { files.closeStream(stream); }
+inline void closeToken(Token& token, Handle h) { token.closeToken(h); }
+inline void freeGlobalBlock(Memory& memory, void* block) { memory.globalFree(block); }
+}  // namespace handles
 
-struct HeapBlockTraits {
-    using Owner = Memory;
-    using Value = void*;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& memory, Value block) { memory.release(block); }
-};
-using UniqueHeapBlock = UniqueHandle<HeapBlockTraits>;
-
-struct RegistryKeyTraits {
-    using Owner = Registry;
-    using Value = Handle;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& registry, Value key) { registry.regCloseKey(key); }
-};
-using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
-
-struct ServiceHandleTraits {
-    using Owner = Services;
-    using Value = Handle;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& services, Value h) { services.closeServiceHandle(h); }
-};
-using UniqueServiceHandle = UniqueHandle<ServiceHandleTraits>;
-
-struct PrinterHandleTraits {
-    using Owner = Spooler;
-    using Value = Handle;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& spooler, Value h) { spooler.closePrinter(h); }
-};
-using UniquePrinter = UniqueHandle<PrinterHandleTraits>;
-
-struct SetupDeviceInfoSetTraits {
-    using Owner = DeviceSetup;
-    using Value = Handle;
-    static Value invalid() { return kInvalidHandle; }
-    static void close(Owner& setup, Value h) { setup.destroyDeviceInfoList(h); }
-};
-using UniqueSetupDeviceInfoSet = UniqueHandle<SetupDeviceInfoSetTraits>;
-
-struct LibraryTraits {
-    using Owner = Libraries;
-    using Value = Handle;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& libraries, Value module) { libraries.freeLibrary(module); }
-};
-using UniqueLibrary = UniqueHandle<LibraryTraits>;
-
-struct FindHandleTraits {
-    using Owner = Files;
-    using Value = Handle;
-    static Value invalid() { return kInvalidHandle; }
-    static void close(Owner& files, Value h) { files.findClose(h); }
-};
-using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
-
-struct StreamTraits {
-    using Owner = Files;
-    using Value = std::FILE*;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& files, Value stream) { files.closeStream(stream); }
-};
-using UniqueStream = UniqueHandle<StreamTraits>;
-
-struct TokenTraits {
-    using Owner = Token;
-    using Value = Handle;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& token, Value h) { token.closeToken(h); }
-};
-using UniqueToken = UniqueHandle<TokenTraits>;
-
-struct GlobalBlockTraits {
-    using Owner = Memory;
-    using Value = void*;
-    static Value invalid() { return nullptr; }
-    static void close(Owner& memory, Value block) { memory.globalFree(block); }
-};
-using UniqueGlobalBlock = UniqueHandle<GlobalBlockTraits>;
+using UniqueFile = UniqueHandle<HandleTraits<Files, Handle, handles::invalidHandle, handles::closeFile>>;
+using UniqueDeviceInfoSet = UniqueHandle<HandleTraits<UsbDevices, Handle, handles::invalidHandle, handles::destroyUsbSet>>;
+using UniqueHeapBlock = UniqueHandle<HandleTraits<Memory, void*, handles::none<void*>, handles::releaseHeapBlock>>;
+using UniqueRegistryKey = UniqueHandle<HandleTraits<Registry, Handle, handles::none<Handle>, handles::closeKey>>;
+using UniqueServiceHandle = UniqueHandle<HandleTraits<Services, Handle, handles::none<Handle>, handles::closeService>>;
+using UniquePrinter = UniqueHandle<HandleTraits<Spooler, Handle, handles::none<Handle>, handles::closePrinter>>;
+using UniqueSetupDeviceInfoSet =
+    UniqueHandle<HandleTraits<DeviceSetup, Handle, handles::invalidHandle, handles::destroySetupSet>>;
+using UniqueLibrary = UniqueHandle<HandleTraits<Libraries, Handle, handles::none<Handle>, handles::freeLibrary>>;
+using UniqueFindHandle = UniqueHandle<HandleTraits<Files, Handle, handles::invalidHandle, handles::findClose>>;
+using UniqueStream = UniqueHandle<HandleTraits<Files, std::FILE*, handles::none<std::FILE*>, handles::closeStream>>;
+using UniqueToken = UniqueHandle<HandleTraits<Token, Handle, handles::none<Handle>, handles::closeToken>>;
+using UniqueGlobalBlock = UniqueHandle<HandleTraits<Memory, void*, handles::none<void*>, handles::freeGlobalBlock>>;
 
 }  // namespace hx::platform

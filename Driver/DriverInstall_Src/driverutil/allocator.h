@@ -4,9 +4,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
 #include "platform/platform.h"
+#include "platform/unique_handle.h"
 
 namespace hx::driverutil {
 
@@ -17,28 +17,14 @@ namespace hx::driverutil {
 // Gives a block back; null is accepted and does nothing.
 void releaseBlock(platform::Memory& memory, void* block);
 
-// A block owned by the step that allocated it, until handOver() passes it to
+// A block owned by the step that allocated it, until release() hands it to
 // the caller; released on every other way out.
-class OwnedBlock {
-public:
-    OwnedBlock(platform::Memory& memory, std::size_t size, bool zeroed)
-        : memory_(&memory), block_(allocateBlock(memory, size, zeroed)) {}
-    // Takes over a block the library's allocator handed out earlier.
-    OwnedBlock(platform::Memory& memory, void* adopted) : memory_(&memory), block_(adopted) {}
-    OwnedBlock(OwnedBlock&& other) noexcept : memory_(other.memory_), block_(std::exchange(other.block_, nullptr)) {}
-    OwnedBlock& operator=(OwnedBlock&&) = delete;
-    OwnedBlock(const OwnedBlock&) = delete;
-    OwnedBlock& operator=(const OwnedBlock&) = delete;
-    ~OwnedBlock() { releaseBlock(*memory_, block_); }
+using OwnedBlock = platform::UniqueHeapBlock;
 
-    explicit operator bool() const { return block_ != nullptr; }
-    [[nodiscard]] void* get() const { return block_; }
-    [[nodiscard]] std::uint8_t* bytes() const { return static_cast<std::uint8_t*>(block_); }
-    [[nodiscard]] void* handOver() { return std::exchange(block_, nullptr); }
+[[nodiscard]] inline OwnedBlock allocateOwned(platform::Memory& memory, std::size_t size, bool zeroed) {
+    return OwnedBlock(memory, allocateBlock(memory, size, zeroed));
+}
 
-private:
-    platform::Memory* memory_;
-    void* block_;
-};
+[[nodiscard]] inline std::uint8_t* bytesOf(const OwnedBlock& block) { return static_cast<std::uint8_t*>(block.get()); }
 
 }  // namespace hx::driverutil

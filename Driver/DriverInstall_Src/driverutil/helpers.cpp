@@ -152,12 +152,12 @@ bool enumLocalPrinters(platform::Platform& platform, void*& block, std::uint32_t
     std::uint32_t returned = 0;
     (void)platform.spooler.enumPrinters(kFlags, u"", 2, nullptr, 0, &needed, &returned);
     if (needed == 0) return false;
-    OwnedBlock records(platform.memory, needed, false);
+    OwnedBlock records = allocateOwned(platform.memory, needed, false);
     if (!records) return false;
     returned = 0;
-    (void)platform.spooler.enumPrinters(kFlags, u"", 2, records.bytes(), needed, &needed, &returned);
+    (void)platform.spooler.enumPrinters(kFlags, u"", 2, bytesOf(records), needed, &needed, &returned);
     count = returned;
-    block = records.handOver();
+    block = records.release();
     return true;
 }
 
@@ -194,7 +194,7 @@ char* utf8ToString(platform::Platform& platform, const char* utf8) {
     platform::CodePages& codePages = platform.codePages;
 
     const int wideUnits = codePages.multiByteToWideChar(kCpUtf8, 0, utf8, -1, nullptr, 0);
-    OwnedBlock wide(platform.memory, (static_cast<std::size_t>(wideUnits) + 1) * sizeof(char16_t), true);
+    OwnedBlock wide = allocateOwned(platform.memory, (static_cast<std::size_t>(wideUnits) + 1) * sizeof(char16_t), true);
     if (!wide) return nullptr;
     auto* wideText = static_cast<char16_t*>(wide.get());
     const int utf8Bytes = static_cast<int>(std::strlen(utf8));
@@ -202,10 +202,10 @@ char* utf8ToString(platform::Platform& platform, const char* utf8) {
     if (utf8Bytes > 0) (void)codePages.multiByteToWideChar(kCpUtf8, 0, utf8, utf8Bytes, wideText, wideUnits + 1);
 
     const int ansiBytes = codePages.wideCharToMultiByte(kCpAcp, 0, wideText, -1, nullptr, 0);
-    OwnedBlock ansi(platform.memory, static_cast<std::size_t>(ansiBytes) + 1, true);
+    OwnedBlock ansi = allocateOwned(platform.memory, static_cast<std::size_t>(ansiBytes) + 1, true);
     if (!ansi) return nullptr;
     (void)codePages.wideCharToMultiByte(kCpAcp, 0, wideText, -1, static_cast<char*>(ansi.get()), ansiBytes + 1);
-    return static_cast<char*>(ansi.handOver());
+    return static_cast<char*>(ansi.release());
 }
 
 bool isMatch(const char16_t* text) {
@@ -224,12 +224,12 @@ char16_t* getPrinterDriverDir(platform::Platform& platform, bool is64Bit) {
     if (needed == 0) return nullptr;
     // One zeroed unit beyond the size asked for keeps the path terminated
     // whatever the spooler writes.
-    OwnedBlock directory(platform.memory, needed + sizeof(char16_t), true);
+    OwnedBlock directory = allocateOwned(platform.memory, needed + sizeof(char16_t), true);
     if (!directory) return nullptr;
-    if (!platform.spooler.getPrinterDriverDirectory(nullptr, environment, 1, directory.bytes(), needed, &needed)) {
+    if (!platform.spooler.getPrinterDriverDirectory(nullptr, environment, 1, bytesOf(directory), needed, &needed)) {
         return nullptr;
     }
-    return static_cast<char16_t*>(directory.handOver());
+    return static_cast<char16_t*>(directory.release());
 }
 
 }  // namespace hx::driverutil

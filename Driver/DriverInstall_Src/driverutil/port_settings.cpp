@@ -109,9 +109,9 @@ std::int32_t configCom(platform::Platform& platform, const char16_t* portName, s
     if (*savedSettings == nullptr) {
         // Kept for the caller's next call, for as long as the caller likes;
         // not being able to remember is no failure of the configuration.
-        OwnedBlock block(platform.memory, sizeof(platform::Dcb), false);
+        OwnedBlock block = allocateOwned(platform.memory, sizeof(platform::Dcb), false);
         if (!block) return kPortConfigured;
-        *savedSettings = block.handOver();
+        *savedSettings = block.release();
     }
     std::memcpy(*savedSettings, &config.dcb, sizeof(platform::Dcb));
     return kPortConfigured;

@@ -52,14 +52,14 @@ platform::PortInfo2* enumPrinterPorts(platform::Platform& platform, std::uint32_
         count = 0;
         return nullptr;
     }
-    OwnedBlock block(platform.memory, needed, false);
+    OwnedBlock block = allocateOwned(platform.memory, needed, false);
     if (!block) return nullptr;
     // The spooler's own verdict is not consulted: the records it returned decide.
     returned = 0;
-    (void)platform.spooler.enumPorts(nullptr, 2, block.bytes(), needed, &needed, &returned);
+    (void)platform.spooler.enumPorts(nullptr, 2, bytesOf(block), needed, &needed, &returned);
     count = returned;
     if (returned == 0) return nullptr;
-    return static_cast<platform::PortInfo2*>(block.handOver());
+    return static_cast<platform::PortInfo2*>(block.release());
 }
 
 void releasePortInfo(platform::Platform& platform, void* block) { releaseBlock(platform.memory, block); }
@@ -72,10 +72,10 @@ bool getMonitors(platform::Platform& platform, MonitorList& list) {
     std::uint32_t returned = 0;
     (void)platform.spooler.enumMonitors(nullptr, 2, nullptr, 0, &needed, &returned);
     if (needed == 0) return false;
-    OwnedBlock block(platform.memory, needed, false);
+    OwnedBlock block = allocateOwned(platform.memory, needed, false);
     if (!block) return false;
     returned = 0;
-    (void)platform.spooler.enumMonitors(nullptr, 2, block.bytes(), needed, &needed, &returned);
+    (void)platform.spooler.enumMonitors(nullptr, 2, bytesOf(block), needed, &needed, &returned);
 
     const auto* monitors = static_cast<const platform::MonitorInfo2*>(block.get());
     for (std::uint32_t i = 0; i < returned; ++i) {
