@@ -1,6 +1,16 @@
-# Installs in one process and removes in another, on the same machine directory.
+# Processes on one machine directory: one holding the lock file as it ends,
+# then an installation in one process and the removal in another.
 file(REMOVE_RECURSE ${DIR})
 set(ENV{HX352_SIM_MACHINE} ${DIR})
+
+# A process that ends holding the printer's lock file ends cleanly.
+execute_process(COMMAND ${CTL} check RESULT_VARIABLE rc OUTPUT_QUIET ERROR_QUIET)
+file(TOUCH ${DIR}/C/Windows/System32/spool/drivers/x64/hx352-usb-lock.txt)
+execute_process(COMMAND ${CTL} check RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "hx352ctl check holding the lock file exited ${rc}:\n${out}${err}")
+endif()
+
 foreach(step install uninstall)
   execute_process(COMMAND ${CTL} ${step} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT rc EQUAL 0)

@@ -1046,10 +1046,13 @@ std::filesystem::path processMachineDirectory() {
 // The process's machine, saved when the process ends so that the next
 // process finds what this one did.
 struct ProcessMachine {
-    std::unique_ptr<Machine> machine;
+    // Never destroyed: libraries unloaded after this holder may still give
+    // back what they hold (the settings library's lock file) while the
+    // process ends, and the machine must be there to take it.
+    Machine* machine = nullptr;
     ProcessMachine() {
         try {
-            machine = Machine::openDirectory(processMachineDirectory());
+            machine = Machine::openDirectory(processMachineDirectory()).release();
         } catch (const std::exception& error) {
             // The libraries cannot act without their machine.
             std::fprintf(stderr, "hx352-sim: %s\n", error.what());
