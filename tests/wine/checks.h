@@ -8,6 +8,13 @@
 
 namespace hx::wine_tests {
 
+// Creates or replaces a file holding `bytes`; false when it cannot be written.
+bool writeFile(const wchar_t* path, std::string_view bytes);
+inline bool writeFile(const std::wstring& path, std::string_view bytes) { return writeFile(path.c_str(), bytes); }
+inline bool writeFile(const std::u16string& path, std::string_view bytes) {
+    return writeFile(reinterpret_cast<const wchar_t*>(path.c_str()), bytes);
+}
+
 class Checks {
 public:
     // Records the check `what`; when it failed, prints `what` and `seen`.

@@ -37,18 +37,6 @@ std::u16string tempDirectory() {
     return path + u"\\hx352-platform";
 }
 
-bool writeFile(const std::u16string& path, std::string_view bytes) {
-    const HANDLE file =
-        ::CreateFileW(wide(path.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool ok = bytes.empty() || (::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written,
-                                                  nullptr) &&
-                                      written == bytes.size());
-    ::CloseHandle(file);
-    return ok;
-}
-
 void checkRegistry(Checks& checks, Registry& registry) {
     Handle missing = reinterpret_cast<Handle>(1);
     const std::int32_t missingStatus =
